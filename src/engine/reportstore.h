@@ -1,0 +1,127 @@
+#ifndef REPORTSTORE_H
+#define REPORTSTORE_H
+
+#include <QMap>
+#include <QString>
+
+#include <algorithm>
+#include <vector>
+
+// The running totals of one summing run.
+//
+// Every text key compares by UTF-16 code units (QString's operator<): case-sensitive,
+// not locale-aware, a proper prefix first. So, as text, "10" sorts before "9".
+
+// Identifies a group of reports that are summed into one output report.
+struct ReportKey
+{
+    QString code;
+    QString year;
+    QString period;
+
+    friend bool operator==(const ReportKey &a, const ReportKey &b)
+    {
+        return a.code == b.code && a.year == b.year && a.period == b.period;
+    }
+    friend bool operator<(const ReportKey &a, const ReportKey &b)
+    {
+        if (a.code != b.code)
+            return a.code < b.code;
+        if (a.year != b.year)
+            return a.year < b.year;
+        return a.period < b.period;
+    }
+};
+
+// Identifies a row inside a section.
+struct RowKey
+{
+    quint32 code = 0;
+    QString s1;
+    QString s2;
+    QString s3;
+
+    friend bool operator==(const RowKey &a, const RowKey &b)
+    {
+        return a.code == b.code && a.s1 == b.s1 && a.s2 == b.s2 && a.s3 == b.s3;
+    }
+    friend bool operator<(const RowKey &a, const RowKey &b)
+    {
+        if (a.code != b.code)
+            return a.code < b.code;
+        if (a.s1 != b.s1)
+            return a.s1 < b.s1;
+        if (a.s2 != b.s2)
+            return a.s2 < b.s2;
+        return a.s3 < b.s3;
+    }
+};
+
+// Column code -> total, ascending by code.
+//
+// A row holds few columns and they nearly always arrive in ascending order, so a
+// sorted array beats a tree here: 16 bytes a cell instead of a node of 64, and an
+// append instead of a search in the common case.
+class ColMap
+{
+public:
+    struct Entry
+    {
+        quint32 code;
+        double total;
+    };
+    using const_iterator = std::vector<Entry>::const_iterator;
+
+    // The total of a column, created with 0 when the column is new.
+    double &operator[](quint32 code)
+    {
+        if (m_entries.empty() || m_entries.back().code < code) {
+            m_entries.push_back({code, 0.0});
+            return m_entries.back().total;
+        }
+        auto it = std::lower_bound(m_entries.begin(), m_entries.end(), code,
+                                   [](const Entry &e, quint32 c) { return e.code < c; });
+        if (it == m_entries.end() || it->code != code)
+            it = m_entries.insert(it, {code, 0.0});
+        return it->total;
+    }
+
+    bool contains(quint32 code) const { return find(code) != m_entries.end(); }
+    double value(quint32 code, double fallback = 0.0) const
+    {
+        const auto it = find(code);
+        return it == m_entries.end() ? fallback : it->total;
+    }
+
+    void reserve(std::size_t n) { m_entries.reserve(n); }
+    std::size_t size() const { return m_entries.size(); }
+    bool isEmpty() const { return m_entries.empty(); }
+    const_iterator begin() const { return m_entries.begin(); }
+    const_iterator end() const { return m_entries.end(); }
+
+private:
+    const_iterator find(quint32 code) const
+    {
+        auto it = std::lower_bound(m_entries.begin(), m_entries.end(), code,
+                                   [](const Entry &e, quint32 c) { return e.code < c; });
+        return (it != m_entries.end() && it->code == code) ? it : m_entries.end();
+    }
+
+    std::vector<Entry> m_entries;
+};
+
+using RowMap = QMap<RowKey, ColMap>;
+using SectionMap = QMap<quint32, RowMap>;
+using ReportMap = QMap<ReportKey, SectionMap>;
+using TitleItems = QMap<QString, QString>;
+
+// Adds a value to one cell, creating the group, section, row and column on the way.
+// A new total starts at 0, so a lone -0.0 ends as +0.0.
+inline void addValue(ReportMap &reports, const ReportKey &report, quint32 section,
+                     const RowKey &row, quint32 col, double value)
+{
+    double &total = reports[report][section][row][col];
+    total = total + value;
+}
+
+#endif // REPORTSTORE_H
