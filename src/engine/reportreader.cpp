@@ -1,0 +1,447 @@
+#include "reportreader.h"
+
+#include "numbers.h"
+
+#include <QFile>
+#include <QStringDecoder>
+
+#include <expat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+// The reader streams each file through expat and gives the same result as a walk
+// over the file's document tree would:
+//  - every <section> anywhere counts, every <row> at any depth below a section,
+//    every <col> at any depth below a row; so a cell inside nested sections or
+//    rows is added once for each (section, row) pair above it;
+//  - a <col> counts only when its first child node is text; text that is only
+//    blanks is no node at all, and a CDATA section is a text node of its own;
+//  - values are added section by section in document order, then row by row,
+//    then column by column. Without nesting that is simply document order; with
+//    nesting the cells are sorted back into that order at the end of the file.
+
+namespace {
+
+constexpr int BlockSize = 1 << 20;
+constexpr std::size_t PartCells = 1 << 16;
+
+bool isXmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isBlank(const std::string &text)
+{
+    return std::all_of(text.begin(), text.end(), isXmlSpace);
+}
+
+const char *attribute(const XML_Char **atts, const char *name)
+{
+    for (; *atts; atts += 2) {
+        if (std::strcmp(atts[0], name) == 0)
+            return atts[1];
+    }
+    return nullptr;
+}
+
+QString textAttribute(const XML_Char **atts, const char *name)
+{
+    const char *v = attribute(atts, name);
+    return v ? QString::fromUtf8(v) : QString();
+}
+
+bool codeAttribute(const XML_Char **atts, quint32 *code)
+{
+    const char *v = attribute(atts, "code");
+    return v && numbers::parseCode(v, code);
+}
+
+// Encodings that expat does not know itself: any single-byte encoding that Qt can
+// decode (windows-1251, KOI8-R, CP866, ISO-8859-5, ...). Multi-byte ones fail.
+int XMLCALL unknownEncoding(void *, const XML_Char *name, XML_Encoding *info)
+{
+    QStringDecoder decoder(name);
+    if (!decoder.isValid())
+        return XML_STATUS_ERROR;
+    for (int b = 0; b < 256; ++b) {
+        const char byte = char(b);
+        decoder.resetState();
+        const QString text = decoder.decode(QByteArrayView(&byte, 1));
+        if (text.isEmpty())
+            return XML_STATUS_ERROR; // a lead byte of a multi-byte sequence
+        const QChar c = text.at(0);
+        if (text.size() != 1 || c.isSurrogate() || c == QChar::ReplacementCharacter)
+            info->map[b] = -1;
+        else
+            info->map[b] = c.unicode();
+    }
+    info->data = nullptr;
+    info->convert = nullptr;
+    info->release = nullptr;
+    return XML_STATUS_OK;
+}
+
+} // namespace
+
+struct ReportReader::Parser
+{
+    // An open <section> or <row>.
+    struct Frame
+    {
+        bool isSection = false;
+        bool valid = false;
+        quint32 code = 0;
+        quint32 docIndex = 0;
+        std::string rowKey;  // row: code, s1, s2, s3 as bytes
+        int cachedSection = -1; // row: frame index of the section of cachedRow
+        quint32 cachedRow = 0;
+    };
+
+    XML_Parser xml = nullptr;
+    FileReport *report = nullptr;
+    const PartSink *sink = nullptr;
+
+    bool reportFound = false;
+    bool draftFound = false;
+    ReportKey draftKey;
+
+    std::vector<Frame> frames; // used up to depth; kept to reuse their buffers
+    int depth = 0;
+    int openSections = 0;
+    int openRows = 0;
+    quint32 elementCount = 0;
+
+    // Set at the first nested section or row; cells from then on are sorted.
+    bool nested = false;
+    std::size_t nestedFrom = 0;
+    std::vector<std::pair<quint64, std::size_t>> order; // walk position, cell
+
+    // The <col> whose first child is still to come, and the text gathered for it.
+    bool awaiting = false;
+    bool inCdata = false;
+    quint32 colCode = 0;
+    std::string text;
+
+    std::unordered_map<std::string, quint32> rowIndex;
+    std::string scratch;
+
+    Parser() { xml = XML_ParserCreate(nullptr); }
+    ~Parser() { XML_ParserFree(xml); }
+
+    void start(FileReport *r, const PartSink *s)
+    {
+        report = r;
+        sink = s;
+        reportFound = draftFound = false;
+        draftKey = ReportKey();
+        depth = openSections = openRows = 0;
+        elementCount = 0;
+        nested = false;
+        nestedFrom = 0;
+        order.clear();
+        awaiting = inCdata = false;
+        text.clear();
+        rowIndex.clear();
+
+        XML_ParserReset(xml, nullptr);
+        XML_SetUserData(xml, this);
+        XML_SetElementHandler(xml, onStart, onEnd);
+        XML_SetCdataSectionHandler(xml, onCdataStart, onCdataEnd);
+        XML_SetCommentHandler(xml, onComment);
+        XML_SetProcessingInstructionHandler(xml, onPi);
+        XML_SetSkippedEntityHandler(xml, onSkippedEntity);
+        XML_SetUnknownEncodingHandler(xml, unknownEncoding, nullptr);
+        XML_SetCharacterDataHandler(xml, nullptr);
+    }
+
+    void setAwaiting(bool on)
+    {
+        awaiting = on;
+        XML_SetCharacterDataHandler(xml, on ? onText : nullptr);
+    }
+
+    enum class Boundary { Start, End, Other, CdataStart };
+
+    // A tag, comment, processing instruction or CDATA section ends the text node
+    // that was being gathered.
+    void boundary(Boundary kind)
+    {
+        if (!awaiting)
+            return;
+        if (!isBlank(text)) {
+            decide();
+            return;
+        }
+        text.clear();
+        if (kind == Boundary::CdataStart)
+            inCdata = true;
+        else
+            setAwaiting(false); // the first child is no text, or there is none
+    }
+
+    // The first child of the awaiting <col> is the text in `text`.
+    void decide()
+    {
+        setAwaiting(false);
+        inCdata = false;
+        double value;
+        if (numbers::parseValue(text, &value))
+            addCell(colCode, value);
+        text.clear();
+    }
+
+    quint32 rowFor(int sectionFrame, int rowFrame)
+    {
+        Frame &row = frames[rowFrame];
+        if (row.cachedSection == sectionFrame)
+            return row.cachedRow;
+        const quint32 section = frames[sectionFrame].code;
+        scratch.assign(reinterpret_cast<const char *>(&section), sizeof section);
+        scratch += row.rowKey;
+        auto [it, added] = rowIndex.try_emplace(scratch, report->rowBase + quint32(report->rows.size()));
+        if (added) {
+            // rowKey holds the code, then s1, s2 and s3 each ended by a NUL
+            const char *p = row.rowKey.data() + sizeof(quint32);
+            RowKey key;
+            key.code = row.code;
+            key.s1 = QString::fromUtf8(p);
+            p += std::strlen(p) + 1;
+            key.s2 = QString::fromUtf8(p);
+            p += std::strlen(p) + 1;
+            key.s3 = QString::fromUtf8(p);
+            report->rows.push_back({section, std::move(key)});
+        }
+        row.cachedSection = sectionFrame;
+        row.cachedRow = it->second;
+        return it->second;
+    }
+
+    void addCell(quint32 col, double value)
+    {
+        for (int i = 0; i < depth; ++i) {
+            if (!frames[i].isSection || !frames[i].valid)
+                continue;
+            for (int j = i + 1; j < depth; ++j) {
+                if (frames[j].isSection || !frames[j].valid)
+                    continue;
+                const quint32 row = rowFor(i, j);
+                if (nested) {
+                    const quint64 walk = (quint64(frames[i].docIndex) << 32) | frames[j].docIndex;
+                    order.emplace_back(walk, report->cells.size());
+                }
+                report->cells.push_back({row, col, value});
+            }
+        }
+        if (!nested && reportFound && *sink && report->cells.size() >= PartCells) {
+            (*sink)(*report);
+            report->rowBase += quint32(report->rows.size());
+            report->rows.clear();
+            report->cells.clear();
+        }
+    }
+
+    // True when some valid section has a valid row open below it.
+    bool cellsCount() const
+    {
+        bool section = false;
+        for (int i = 0; i < depth; ++i) {
+            if (frames[i].isSection)
+                section |= frames[i].valid;
+            else if (section && frames[i].valid)
+                return true;
+        }
+        return false;
+    }
+
+    Frame &push(bool isSection)
+    {
+        if (depth == int(frames.size()))
+            frames.emplace_back();
+        Frame &f = frames[depth++];
+        f.isSection = isSection;
+        f.docIndex = elementCount;
+        f.cachedSection = -1;
+        if (!nested && (isSection ? openSections : openRows) > 0) {
+            nested = true;
+            nestedFrom = report->cells.size();
+        }
+        (isSection ? openSections : openRows) += 1;
+        return f;
+    }
+
+    void startElement(const XML_Char *name, const XML_Char **atts)
+    {
+        boundary(Boundary::Start);
+        ++elementCount;
+        switch (name[0]) {
+        case 'c':
+            if (std::strcmp(name, "col") == 0 && codeAttribute(atts, &colCode) && cellsCount()) {
+                text.clear();
+                setAwaiting(true);
+            }
+            break;
+        case 'r':
+            if (std::strcmp(name, "row") == 0) {
+                Frame &f = push(false);
+                f.valid = codeAttribute(atts, &f.code);
+                if (f.valid) {
+                    f.rowKey.assign(reinterpret_cast<const char *>(&f.code), sizeof f.code);
+                    for (const char *s : {"s1", "s2", "s3"}) {
+                        if (const char *v = attribute(atts, s))
+                            f.rowKey += v;
+                        f.rowKey += '\0';
+                    }
+                }
+            } else if (!reportFound && std::strcmp(name, "report") == 0) {
+                reportFound = true;
+                report->key = {textAttribute(atts, "code"), textAttribute(atts, "year"),
+                               textAttribute(atts, "period")};
+            }
+            break;
+        case 's':
+            if (std::strcmp(name, "section") == 0) {
+                Frame &f = push(true);
+                f.valid = codeAttribute(atts, &f.code);
+            }
+            break;
+        case 'i':
+            if (std::strcmp(name, "item") == 0)
+                report->items.append({textAttribute(atts, "name"), textAttribute(atts, "value")});
+            break;
+        case 'd':
+            if (!draftFound && std::strcmp(name, "draft") == 0) {
+                draftFound = true;
+                draftKey = {textAttribute(atts, "code"), textAttribute(atts, "year"),
+                            textAttribute(atts, "period")};
+            }
+            break;
+        default:
+            break;
+        }
+    }
+
+    void endElement(const XML_Char *name)
+    {
+        boundary(Boundary::End);
+        const bool section = std::strcmp(name, "section") == 0;
+        if (section || std::strcmp(name, "row") == 0) {
+            --depth;
+            (section ? openSections : openRows) -= 1;
+        }
+    }
+
+    // Puts the cells read since the first nesting into walk order.
+    void finishOrder()
+    {
+        if (!nested || order.empty())
+            return;
+        std::stable_sort(order.begin(), order.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        std::vector<FileReport::Cell> sorted;
+        sorted.reserve(order.size());
+        for (const auto &o : order)
+            sorted.push_back(report->cells[o.second]);
+        std::copy(sorted.begin(), sorted.end(), report->cells.begin() + qsizetype(nestedFrom));
+        order.clear();
+    }
+
+    static void XMLCALL onStart(void *p, const XML_Char *name, const XML_Char **atts)
+    {
+        static_cast<Parser *>(p)->startElement(name, atts);
+    }
+    static void XMLCALL onEnd(void *p, const XML_Char *name)
+    {
+        static_cast<Parser *>(p)->endElement(name);
+    }
+    static void XMLCALL onText(void *p, const XML_Char *s, int len)
+    {
+        static_cast<Parser *>(p)->text.append(s, std::size_t(len));
+    }
+    static void XMLCALL onCdataStart(void *p)
+    {
+        static_cast<Parser *>(p)->boundary(Boundary::CdataStart);
+    }
+    static void XMLCALL onCdataEnd(void *p)
+    {
+        auto *self = static_cast<Parser *>(p);
+        if (self->inCdata)
+            self->decide();
+    }
+    static void XMLCALL onComment(void *p, const XML_Char *)
+    {
+        static_cast<Parser *>(p)->boundary(Boundary::Other);
+    }
+    static void XMLCALL onPi(void *p, const XML_Char *, const XML_Char *)
+    {
+        static_cast<Parser *>(p)->boundary(Boundary::Other);
+    }
+    static void XMLCALL onSkippedEntity(void *p, const XML_Char *, int isParameter)
+    {
+        if (!isParameter)
+            static_cast<Parser *>(p)->boundary(Boundary::Other);
+    }
+};
+
+ReportReader::ReportReader()
+    : d(new Parser)
+{
+}
+
+ReportReader::~ReportReader() = default;
+
+FileReport ReportReader::read(const QString &path, const PartSink &sink,
+                             const std::atomic<bool> *cancel)
+{
+    FileReport report;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        report.status = FileReport::Status::AccessError;
+        return report;
+    }
+
+    Parser &p = *d;
+    p.start(&report, &sink);
+    bool wellFormed = true;
+    for (;;) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) {
+            report.status = FileReport::Status::AccessError;
+            return report;
+        }
+        void *buffer = XML_GetBuffer(p.xml, BlockSize);
+        if (!buffer) {
+            wellFormed = false;
+            break;
+        }
+        const qint64 n = file.read(static_cast<char *>(buffer), BlockSize);
+        if (n < 0) {
+            report.status = FileReport::Status::AccessError;
+            return report;
+        }
+        if (XML_ParseBuffer(p.xml, int(n), n == 0) != XML_STATUS_OK) {
+            wellFormed = false;
+            break;
+        }
+        if (n == 0)
+            break;
+    }
+
+    if (!p.reportFound && !p.draftFound) {
+        report = FileReport();
+        report.status = FileReport::Status::NoReportElement;
+        return report;
+    }
+    if (!wellFormed) {
+        report.status = FileReport::Status::XmlError;
+        report.errorLine = qint64(XML_GetCurrentLineNumber(p.xml));
+        report.errorColumn = qint64(XML_GetCurrentColumnNumber(p.xml)) + 1;
+        return report;
+    }
+    if (!p.reportFound)
+        report.key = p.draftKey;
+    p.finishOrder();
+    return report;
+}

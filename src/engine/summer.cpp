@@ -1,0 +1,327 @@
+#include "summer.h"
+
+#include "reportreader.h"
+#include "reportwriter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSet>
+#include <QThread>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+namespace {
+
+// The report files of a folder: entries named *.xml in any letter case, hidden ones
+// left out, sorted by their lower-cased names, code unit by code unit. Names that
+// differ only in case keep a fixed order too.
+QStringList listReports(const QDir &dir)
+{
+    QStringList names = dir.entryList({QStringLiteral("*.xml")},
+                                      QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
+                                      QDir::Unsorted);
+    std::vector<std::pair<QString, QString>> keyed;
+    keyed.reserve(std::size_t(names.size()));
+    for (const QString &name : std::as_const(names))
+        keyed.emplace_back(name.toLower(), name);
+    std::sort(keyed.begin(), keyed.end());
+    names.clear();
+    for (auto &k : keyed)
+        names.append(std::move(k.second));
+    return names;
+}
+
+QString readErrorText(const QString &name, const FileReport &report)
+{
+    const QString prefix = QStringLiteral("Не удалось прочитать файл ") + name;
+    switch (report.status) {
+    case FileReport::Status::NoReportElement:
+        return prefix + QStringLiteral(" : не найден тег <report> или <draft>");
+    case FileReport::Status::XmlError:
+        return prefix + QStringLiteral(" : ошибка XML в строке %1, столбце %2")
+                            .arg(report.errorLine)
+                            .arg(report.errorColumn);
+    case FileReport::Status::AccessError:
+        return prefix + QStringLiteral(" : нет доступа к файлу");
+    case FileReport::Status::Ok:
+        break;
+    }
+    return QString();
+}
+
+bool hasForbiddenCharacter(const QString &name)
+{
+    for (QChar c : name) {
+        if (c.unicode() < 0x20 || QStringView(u"/\\:*?\"<>|").contains(c))
+            return true;
+    }
+    return false;
+}
+
+// Adds the cells of one file to the store, part by part.
+class Merger
+{
+public:
+    explicit Merger(ReportMap &reports)
+        : m_reports(reports)
+    {
+    }
+
+    void add(FileReport &part)
+    {
+        if (m_cols.size() < part.rowBase + part.rows.size())
+            m_cols.resize(part.rowBase + part.rows.size(), nullptr);
+        for (const FileReport::Cell &cell : part.cells) {
+            ColMap *&cols = m_cols[cell.row];
+            if (!cols) {
+                // Groups, sections and rows come into being with their first value.
+                if (!m_group)
+                    m_group = &m_reports[part.key];
+                const FileReport::Row &row = part.rows[cell.row - part.rowBase];
+                cols = &(*m_group)[row.section][row.key];
+            }
+            double &total = (*cols)[cell.col];
+            total = total + cell.value;
+        }
+    }
+
+private:
+    ReportMap &m_reports;
+    SectionMap *m_group = nullptr;
+    std::vector<ColMap *> m_cols; // by row index of the file
+};
+
+// Parses the files on worker threads while the calling thread adds their results
+// to the store strictly in list order, so totals never depend on the timing.
+// Only a few files are in flight at once, and a large file's cells are handed
+// over in parts, so memory stays bounded.
+class ReadPipeline
+{
+public:
+    ReadPipeline(const QDir &dir, const QStringList &names, int threads)
+        : m_dir(dir)
+        , m_names(names)
+        , m_window(std::size_t(2 * threads + 2))
+        , m_slots(m_window)
+    {
+        for (int i = 0; i < threads; ++i)
+            m_workers.emplace_back([this] { work(); });
+    }
+
+    ~ReadPipeline()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_cancel = true;
+        }
+        m_changed.notify_all();
+        for (std::thread &t : m_workers)
+            t.join();
+    }
+
+    // Adds every file to the store; on the first failing file, in list order,
+    // returns its message and adds nothing after it.
+    QString run(ReportMap &reports, TitleItems &titleItems)
+    {
+        for (std::size_t i = 0; i < std::size_t(m_names.size()); ++i) {
+            Slot &slot = m_slots[i % m_window];
+            Merger merger(reports);
+            std::optional<FileReport> last;
+            bool skipped = false;
+            while (!last) {
+                std::deque<FileReport> parts;
+                {
+                    std::unique_lock lock(m_mutex);
+                    m_changed.wait(lock, [&] {
+                        return slot.index == i && (!slot.parts.empty() || slot.done);
+                    });
+                    parts.swap(slot.parts);
+                    if (slot.done) {
+                        last = std::move(slot.last);
+                        skipped = slot.skipped;
+                    }
+                }
+                m_changed.notify_all(); // room for more parts
+                for (FileReport &part : parts)
+                    merger.add(part);
+            }
+            if (!skipped) {
+                if (last->status != FileReport::Status::Ok)
+                    return readErrorText(m_names.at(qsizetype(i)), *last);
+                for (const auto &[name, value] : std::as_const(last->items))
+                    titleItems.insert(name, value);
+                merger.add(*last);
+            }
+            {
+                std::lock_guard lock(m_mutex);
+                m_merged = i + 1;
+                slot = Slot();
+            }
+            m_changed.notify_all();
+        }
+        return QString();
+    }
+
+private:
+    struct Slot
+    {
+        std::size_t index = std::size_t(-1);
+        std::deque<FileReport> parts;
+        std::optional<FileReport> last;
+        bool skipped = false;
+        bool done = false;
+    };
+
+    static constexpr std::size_t MaxQueuedParts = 4;
+
+    void work()
+    {
+        ReportReader reader;
+        for (;;) {
+            std::size_t i;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] {
+                    return m_cancel || m_next >= std::size_t(m_names.size())
+                        || m_next < m_merged + m_window;
+                });
+                if (m_cancel || m_next >= std::size_t(m_names.size()))
+                    return;
+                i = m_next++;
+                m_slots[i % m_window].index = i;
+            }
+            Slot &slot = m_slots[i % m_window];
+            const QString path = m_dir.absoluteFilePath(m_names.at(qsizetype(i)));
+            // Only regular files are read: a sub-folder, or anything that could
+            // block or never end, is passed over.
+            const bool regular = QFileInfo(path).isFile();
+            std::optional<FileReport> result;
+            if (regular) {
+                result = reader.read(
+                    path,
+                    [&](FileReport &part) {
+                        std::unique_lock lock(m_mutex);
+                        m_changed.wait(lock, [&] {
+                            return m_cancel || slot.parts.size() < MaxQueuedParts;
+                        });
+                        FileReport moved;
+                        moved.key = part.key;
+                        moved.rowBase = part.rowBase;
+                        moved.rows = std::move(part.rows);
+                        moved.cells = std::move(part.cells);
+                        slot.parts.push_back(std::move(moved));
+                        lock.unlock();
+                        m_changed.notify_all();
+                    },
+                    &m_cancel);
+            }
+            {
+                std::lock_guard lock(m_mutex);
+                slot.last = std::move(result);
+                slot.skipped = !regular;
+                if (!regular)
+                    slot.last.emplace();
+                slot.done = true;
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    const QDir m_dir;
+    const QStringList m_names;
+    const std::size_t m_window;
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<Slot> m_slots;
+    std::size_t m_next = 0;
+    std::size_t m_merged = 0;
+    std::atomic<bool> m_cancel = false;
+    std::vector<std::thread> m_workers;
+};
+
+} // namespace
+
+Summer::Summer() = default;
+
+Summer::~Summer() = default;
+
+QString Summer::lastError() const
+{
+    return errorText;
+}
+
+bool Summer::readReports(const QString &path)
+{
+    const QDir dir(path);
+    if (!dir.exists()) {
+        setError(QStringLiteral("Не удаётся нейти исходную папку"));
+        return false;
+    }
+    const QStringList names = listReports(dir);
+    if (names.isEmpty()) {
+        setError(QStringLiteral("В исходной папке нет xml-файлов"));
+        return false;
+    }
+
+    int threads = readerThreads > 0 ? readerThreads : QThread::idealThreadCount();
+    threads = std::clamp(threads, 1, int(std::min<qsizetype>(names.size(), 64)));
+    ReadPipeline pipeline(dir, names, threads);
+    const QString error = pipeline.run(reports, titleItems);
+    if (!error.isEmpty()) {
+        setError(error);
+        return false;
+    }
+    return true;
+}
+
+bool Summer::writeReports(const QString &path, const QString &okpo)
+{
+    QDir dir(path);
+    dir.mkpath(QStringLiteral(".")); // a failure shows when the first file is opened
+    if (reports.isEmpty())
+        return true;
+
+    // Names are checked before anything is written, so a bad group cannot leave
+    // half a run behind: a name must stay inside the folder, and two groups must
+    // not share a file on a file system that ignores letter case.
+    QSet<QString> taken;
+    for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
+        const QString name = ReportWriter::fileName(it.key());
+        if (hasForbiddenCharacter(name)) {
+            setError(QStringLiteral("Недопустимое имя файла: ") + name);
+            return false;
+        }
+        const QString folded = name.toCaseFolded();
+        if (taken.contains(folded)) {
+            setError(QStringLiteral("Разные отчеты дают одно имя файла: ") + name);
+            return false;
+        }
+        taken.insert(folded);
+    }
+
+    const ReportWriter writer(okpo, titleItems);
+    for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
+        const QString name = ReportWriter::fileName(it.key());
+        const QString filePath = dir.absoluteFilePath(name);
+        const QFileInfo existing(filePath);
+        QSaveFile file(filePath);
+        if ((existing.exists() && (existing.isDir() || !existing.isWritable()))
+            || !file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+            setError(QStringLiteral("Не получается открыть файл для записи"));
+            return false;
+        }
+        if (!writer.write(&file, it.key(), it.value()) || !file.commit()) {
+            file.cancelWriting();
+            setError(QStringLiteral("Не удалось записать файл ") + name);
+            return false;
+        }
+    }
+    return true;
+}
