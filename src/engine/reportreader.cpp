@@ -85,6 +85,40 @@ int XMLCALL unknownEncoding(void *, const XML_Char *name, XML_Encoding *info)
     return XML_STATUS_OK;
 }
 
+bool encodingProblem(XML_Error code)
+{
+    return code == XML_ERROR_UNKNOWN_ENCODING || code == XML_ERROR_INCORRECT_ENCODING;
+}
+
+// Whether a file that broke off before its report element shows one further on:
+// such a file is a damaged report, not a file of some other kind.
+bool mentionsReport(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray tags[] = {QByteArrayLiteral("<report"), QByteArrayLiteral("<draft")};
+    QByteArray tail;
+    while (!file.atEnd()) {
+        const QByteArray block = file.read(BlockSize);
+        if (block.isEmpty())
+            break;
+        const QByteArray text = tail + block;
+        for (const QByteArray &tag : tags) {
+            for (qsizetype at = text.indexOf(tag); at >= 0; at = text.indexOf(tag, at + 1)) {
+                const qsizetype next = at + tag.size();
+                if (next >= text.size())
+                    break; // decided with the next block
+                const char c = text.at(next);
+                if (c == '>' || c == '/' || isXmlSpace(c))
+                    return true;
+            }
+        }
+        tail = text.right(8);
+    }
+    return false;
+}
+
 } // namespace
 
 struct ReportReader::Parser
@@ -429,7 +463,8 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
             break;
     }
 
-    if (!p.reportFound && !p.draftFound) {
+    if (!p.reportFound && !p.draftFound
+        && (wellFormed || !(encodingProblem(XML_GetErrorCode(p.xml)) || mentionsReport(path)))) {
         report = FileReport();
         report.status = FileReport::Status::NoReportElement;
         return report;
