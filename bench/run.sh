@@ -1,0 +1,229 @@
+#!/usr/bin/env bash
+# Throughput benchmark: svodar-cli against expat's xmlwf (a well-formedness
+# check, i.e. a bare parse) on three generated corpora.
+#
+#   bench/run.sh [F] [W] [B]      (default: all three)
+#
+# Environment:
+#   SVODAR_BENCH_DIR  work folder for corpora and outputs (default /tmp/svodar-bench)
+#   BUILD_DIR         build folder (default <repo>/build-bench)
+#   RUNS              runs per program and corpus; the median is reported (default 3)
+#   XMLWF_ONLY=1      measure xmlwf only (svodar-cli is neither built nor run)
+#
+# Corpora (generated once, regenerated when their parameters or the generator change):
+#   F  2,000 reports of ~170 KB (5 sections x 100 rows x 10 cols), 20 groups, UTF-8
+#   W  200 reports of the same shape, windows-1251
+#   B  one report of ~200 MB with 6,000,000 distinct cells (60 x 10,000 x 10)
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build-bench}
+WORK=${SVODAR_BENCH_DIR:-/tmp/svodar-bench}
+RUNS=${RUNS:-3}
+XMLWF_ONLY=${XMLWF_ONLY:-0}
+OKPO=01000001
+SUCCESS_TEXT="Отчеты были успешно просуммированны"
+
+CORPORA=("$@")
+if [ ${#CORPORA[@]} -eq 0 ]; then
+    CORPORA=(F W B)
+fi
+for c in "${CORPORA[@]}"; do
+    case $c in F|W|B) ;; *) echo "unknown corpus '$c' (F, W or B)" >&2; exit 2 ;; esac
+done
+
+log() { printf '== %s\n' "$*" >&2; }
+die() { printf 'run.sh: %s\n' "$*" >&2; exit 1; }
+
+# --- tools -------------------------------------------------------------------
+need=()
+command -v xmlwf >/dev/null 2>&1 || need+=(expat)
+[ -x /usr/bin/time ] || need+=(time)
+if [ ${#need[@]} -gt 0 ]; then
+    log "installing ${need[*]}"
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+# --- build -------------------------------------------------------------------
+targets=(svodar-genreports)
+[ "$XMLWF_ONLY" = 1 ] || targets+=(svodar-cli)
+cmake_args=(-S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF)
+if [ ! -f "$BUILD_DIR/CMakeCache.txt" ] && command -v ninja >/dev/null 2>&1; then
+    cmake_args+=(-G Ninja)
+fi
+log "configuring and building (Release) in $BUILD_DIR"
+mkdir -p "$BUILD_DIR"
+cmake "${cmake_args[@]}" >"$BUILD_DIR/bench-configure.log" 2>&1 \
+    || { tail -40 "$BUILD_DIR/bench-configure.log" >&2; die "cmake configure failed"; }
+cmake --build "$BUILD_DIR" --target "${targets[@]}" >"$BUILD_DIR/bench-build.log" 2>&1 \
+    || { tail -40 "$BUILD_DIR/bench-build.log" >&2; die "build failed (see $BUILD_DIR/bench-build.log)"; }
+GEN=$BUILD_DIR/bench/svodar-genreports
+CLI=$BUILD_DIR/src/cli/svodar-cli
+[ -x "$GEN" ] || die "no $GEN"
+[ "$XMLWF_ONLY" = 1 ] || [ -x "$CLI" ] || die "no $CLI"
+
+# --- corpora -----------------------------------------------------------------
+# name | generator arguments | expected bytes | expected files
+declare -A GEN_ARGS=(
+    [F]="--files 2000 --groups 20 --sections 5 --rows 100 --cols 10 --indent 1 --drafts 0.05 --seed 1"
+    [W]="--files 200 --groups 20 --sections 5 --rows 100 --cols 10 --indent 1 --drafts 0.05 --seed 2 --encoding windows-1251"
+    [B]="--single --sections 60 --rows 10000 --cols 10 --indent 1 --empty 0 --text 0 --seed 3"
+)
+declare -A EXPECT_BYTES=([F]=340000000 [W]=34000000 [B]=200000000)
+declare -A EXPECT_GROUPS=([F]=20 [W]=20 [B]=1)
+declare -A XMLWF_OPTS=([F]="" [W]="-e ISO-8859-1" [B]="")
+GEN_SUM=$(cat "$ROOT/bench/genreports.cpp" | md5sum | cut -d' ' -f1)
+
+mkdir -p "$WORK"
+for c in "${CORPORA[@]}"; do
+    dir=$WORK/$c
+    stamp="${GEN_ARGS[$c]} / generator $GEN_SUM"
+    if [ -f "$dir/.params" ] && [ "$(cat "$dir/.params")" = "$stamp" ]; then
+        log "corpus $c: present in $dir/in"
+        continue
+    fi
+    log "corpus $c: generating into $dir/in"
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    # shellcheck disable=SC2086
+    "$GEN" --out "$dir/in" ${GEN_ARGS[$c]} >"$dir/gen.txt"
+    printf '%s\n' "$stamp" >"$dir/.params"
+done
+
+# --- helpers -----------------------------------------------------------------
+median() { # values... -> median (lower middle for an even count)
+    printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
+check() { # expression-is-true -> OK / MISS
+    awk "BEGIN { exit !($1) }" && echo OK || echo MISS
+}
+
+# Runs a command RUNS times under /usr/bin/time; sets MED_WALL, MED_CPU, MED_RSS_MIB.
+# $1: label, $2: command to run before each run (untimed), rest: the command.
+measure() {
+    local label=$1 prep=$2
+    shift 2
+    local walls=() cpus=() rsss=() i tf lf
+    tf=$(mktemp) lf=$(mktemp)
+    for ((i = 1; i <= RUNS; i++)); do
+        eval "$prep"
+        if ! /usr/bin/time -f '%e %U %S %M' -o "$tf" "$@" >"$lf" 2>&1; then
+            cat "$lf" >&2
+            die "$label: run $i failed"
+        fi
+        LAST_LOG=$(cat "$lf")
+        if [ -n "${EXPECT_EMPTY_OUTPUT:-}" ] && [ -n "$LAST_LOG" ]; then
+            head -20 "$lf" >&2
+            die "$label: expected no output"
+        fi
+        local wall user sys rss
+        read -r wall user sys rss <"$tf"
+        walls+=("$wall")
+        cpus+=("$(calc "$user + $sys")")
+        rsss+=("$(calc "$rss / 1024" 1)")
+        log "$label run $i: wall ${wall}s user ${user}s sys ${sys}s peak $(calc "$rss / 1024" 1) MiB"
+    done
+    rm -f "$tf" "$lf"
+    MED_WALL=$(median "${walls[@]}")
+    MED_CPU=$(median "${cpus[@]}")
+    MED_RSS_MIB=$(median "${rsss[@]}")
+}
+
+declare -A SIZE_MB WALL_S CPU_S RSS_S WALL_X CPU_X RSS_X
+RESULTS=$WORK/results.txt
+
+# --- measure -----------------------------------------------------------------
+for c in "${CORPORA[@]}"; do
+    dir=$WORK/$c
+    find "$dir/in" -type f -name '*.xml' -print0 | sort -z >"$dir/files.lst"
+    nfiles=$(tr -cd '\0' <"$dir/files.lst" | wc -c)
+    bytes=$(xargs -0 -a "$dir/files.lst" stat -c %s | awk '{ s += $1 } END { print s }')
+    SIZE_MB[$c]=$(calc "$bytes / 1e6" 1)
+    log "corpus $c: $nfiles files, ${SIZE_MB[$c]} MB ($(cat "$dir/gen.txt"))"
+    echo "corpus $c size check: ${SIZE_MB[$c]} MB vs ~$(calc "${EXPECT_BYTES[$c]} / 1e6" 0) MB:" \
+         "$(check "$bytes > 0.85 * ${EXPECT_BYTES[$c]} && $bytes < 1.15 * ${EXPECT_BYTES[$c]}")" >&2
+    if [ "$c" = B ]; then
+        cells=$(sed -n 's/.*numeric_cells=\([0-9]*\).*/\1/p' "$dir/gen.txt")
+        echo "corpus B cells check: $cells numeric cells vs 6000000: $(check "$cells == 6000000")" >&2
+    fi
+
+    log "corpus $c: warming the page cache"
+    xargs -0 -a "$dir/files.lst" cat >/dev/null
+
+    if [ "$XMLWF_ONLY" != 1 ]; then
+        out=$dir/out
+        EXPECT_EMPTY_OUTPUT="" measure "svodar $c" "rm -rf '$out'" "$CLI" --okpo "$OKPO" "$dir/in" "$out"
+        case $LAST_LOG in
+            *"$SUCCESS_TEXT"*) ;;
+            *) printf '%s\n' "$LAST_LOG" >&2; die "svodar $c: no success message" ;;
+        esac
+        ngroups=$(find "$out" -maxdepth 1 -name '*.xml' | wc -l)
+        [ "$ngroups" -eq "${EXPECT_GROUPS[$c]}" ] \
+            || die "svodar $c: $ngroups output files, expected ${EXPECT_GROUPS[$c]}"
+        WALL_S[$c]=$MED_WALL CPU_S[$c]=$MED_CPU RSS_S[$c]=$MED_RSS_MIB
+    fi
+
+    # xmlwf only checks well-formedness and prints nothing for a good file; it
+    # writes no files without -d.  xargs starts as few xmlwf processes as the
+    # argument limit allows; the time is the sum over them, the peak the largest.
+    # shellcheck disable=SC2086
+    EXPECT_EMPTY_OUTPUT=1 measure "xmlwf $c" ":" xargs -0 -a "$dir/files.lst" xmlwf ${XMLWF_OPTS[$c]}
+    WALL_X[$c]=$MED_WALL CPU_X[$c]=$MED_CPU RSS_X[$c]=$MED_RSS_MIB
+done
+
+# --- report ------------------------------------------------------------------
+{
+    echo
+    echo "Svodar benchmark — $(date -u '+%Y-%m-%d %H:%M UTC'), $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo '?')," \
+         "$(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)," \
+         "load $(cut -d' ' -f1-3 /proc/loadavg), $(xmlwf -v 2>&1 | head -1)"
+    echo "Medians of $RUNS runs; CPU = user + sys; MB = 10^6 bytes; peak = max RSS."
+    [[ " ${CORPORA[*]} " == *" W "* ]] && echo "W: xmlwf has no windows-1251 decoder on Linux, so it reads W with ${XMLWF_OPTS[W]} (one byte per character, same work)."
+    echo
+    printf '%-6s %-9s %-7s %9s %9s %9s %10s\n' corpus input program "wall s" "CPU s" "MB/s" "peak MiB"
+    printf '%-6s %-9s %-7s %9s %9s %9s %10s\n' ------ --------- ------- -------- -------- -------- ---------
+    for c in "${CORPORA[@]}"; do
+        if [ "$XMLWF_ONLY" != 1 ]; then
+            printf '%-6s %-9s %-7s %9s %9s %9s %10s\n' "$c" "${SIZE_MB[$c]}MB" svodar "${WALL_S[$c]}" "${CPU_S[$c]}" \
+                "$(calc "${SIZE_MB[$c]} / ${WALL_S[$c]}" 1)" "${RSS_S[$c]}"
+        fi
+        printf '%-6s %-9s %-7s %9s %9s %9s %10s\n' "$c" "${SIZE_MB[$c]}MB" xmlwf "${WALL_X[$c]}" "${CPU_X[$c]}" \
+            "$(calc "${SIZE_MB[$c]} / ${WALL_X[$c]}" 1)" "${RSS_X[$c]}"
+    done
+    if [ "$XMLWF_ONLY" != 1 ]; then
+        echo
+        echo "Targets (svodar against xmlwf on the same files):"
+        for c in "${CORPORA[@]}"; do
+            wr=$(calc "${WALL_S[$c]} / ${WALL_X[$c]}")
+            cr=$(calc "${CPU_S[$c]} / ${CPU_X[$c]}")
+            case $c in
+                F)
+                    printf '  F: wall ratio %s (target <= 1.0) %s; CPU ratio %s (target <= 1.7) %s; peak %s MiB (target <= 40) %s\n' \
+                        "$wr" "$(check "$wr <= 1.0")" "$cr" "$(check "$cr <= 1.7")" \
+                        "${RSS_S[F]}" "$(check "${RSS_S[F]} <= 40")"
+                    ;;
+                W)
+                    printf '  W: wall ratio %s, CPU ratio %s (no target)' "$wr" "$cr"
+                    if [ -n "${WALL_S[F]:-}" ]; then
+                        wpm=$(calc "1000 * ${WALL_S[W]} / ${SIZE_MB[W]}" 3)
+                        fpm=$(calc "1000 * ${WALL_S[F]} / ${SIZE_MB[F]}" 3)
+                        diff=$(calc "100 * ($wpm / $fpm - 1)" 1)
+                        printf '; per-MB wall %s ms vs F %s ms: %+.1f%% (target within 10%% of F) %s\n' \
+                            "$wpm" "$fpm" "$diff" "$(check "$wpm <= 1.10 * $fpm")"
+                    else
+                        printf '; per-MB target needs F in the same run\n'
+                    fi
+                    ;;
+                B)
+                    printf '  B: wall ratio %s (target <= 2.0) %s; CPU ratio %s (no target); peak %s MiB (target <= 300) %s\n' \
+                        "$wr" "$(check "$wr <= 2.0")" "$cr" "${RSS_S[B]}" "$(check "${RSS_S[B]} <= 300")"
+                    ;;
+            esac
+        done
+    fi
+} | tee "$RESULTS"
+log "results saved in $RESULTS"
