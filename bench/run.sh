@@ -102,7 +102,8 @@ check() { # expression-is-true -> OK / MISS
     awk "BEGIN { exit !($1) }" && echo OK || echo MISS
 }
 
-# Runs a command RUNS times under /usr/bin/time; sets MED_WALL, MED_CPU, MED_RSS_MIB.
+# Runs a command RUNS times under /usr/bin/time; sets MED_WALL, MED_CPU, MED_RSS_MIB
+# and MIN_WALL (the best run, less sensitive to other load on a shared machine).
 # $1: label, $2: command to run before each run (untimed), rest: the command.
 measure() {
     local label=$1 prep=$2
@@ -131,9 +132,21 @@ measure() {
     MED_WALL=$(median "${walls[@]}")
     MED_CPU=$(median "${cpus[@]}")
     MED_RSS_MIB=$(median "${rsss[@]}")
+    MIN_WALL=$(printf '%s\n' "${walls[@]}" | sort -g | head -1)
 }
 
-declare -A SIZE_MB WALL_S CPU_S RSS_S WALL_X CPU_X RSS_X
+# Share of the CPUs busy with other work over one second (the machine may be shared).
+cpu_busy() {
+    local a b
+    a=$(head -1 /proc/stat)
+    sleep 1
+    b=$(head -1 /proc/stat)
+    printf '%s\n%s\n' "$a" "$b" | awk '{ idle = $5 + $6; total = 0; for (i = 2; i <= NF; i++) total += $i
+        if (NR == 1) { i0 = idle; t0 = total } else printf "%.0f%%", 100 * (1 - (idle - i0) / (total - t0)) }'
+}
+BUSY_BEFORE=$(cpu_busy)
+
+declare -A SIZE_MB WALL_S CPU_S RSS_S BEST_S WALL_X CPU_X RSS_X BEST_X
 RESULTS=$WORK/results.txt
 
 # --- measure -----------------------------------------------------------------
@@ -164,7 +177,7 @@ for c in "${CORPORA[@]}"; do
         ngroups=$(find "$out" -maxdepth 1 -name '*.xml' | wc -l)
         [ "$ngroups" -eq "${EXPECT_GROUPS[$c]}" ] \
             || die "svodar $c: $ngroups output files, expected ${EXPECT_GROUPS[$c]}"
-        WALL_S[$c]=$MED_WALL CPU_S[$c]=$MED_CPU RSS_S[$c]=$MED_RSS_MIB
+        WALL_S[$c]=$MED_WALL CPU_S[$c]=$MED_CPU RSS_S[$c]=$MED_RSS_MIB BEST_S[$c]=$MIN_WALL
     fi
 
     # xmlwf only checks well-formedness and prints nothing for a good file; it
@@ -172,7 +185,7 @@ for c in "${CORPORA[@]}"; do
     # argument limit allows; the time is the sum over them, the peak the largest.
     # shellcheck disable=SC2086
     EXPECT_EMPTY_OUTPUT=1 measure "xmlwf $c" ":" xargs -0 -a "$dir/files.lst" xmlwf ${XMLWF_OPTS[$c]}
-    WALL_X[$c]=$MED_WALL CPU_X[$c]=$MED_CPU RSS_X[$c]=$MED_RSS_MIB
+    WALL_X[$c]=$MED_WALL CPU_X[$c]=$MED_CPU RSS_X[$c]=$MED_RSS_MIB BEST_X[$c]=$MIN_WALL
 done
 
 # --- report ------------------------------------------------------------------
@@ -180,19 +193,19 @@ done
     echo
     echo "Svodar benchmark — $(date -u '+%Y-%m-%d %H:%M UTC'), $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo '?')," \
          "$(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)," \
-         "load $(cut -d' ' -f1-3 /proc/loadavg), $(xmlwf -v 2>&1 | head -1)"
-    echo "Medians of $RUNS runs; CPU = user + sys; MB = 10^6 bytes; peak = max RSS."
+         "CPU busy before the runs $BUSY_BEFORE, after $(cpu_busy), $(xmlwf -v 2>&1 | head -1)"
+    echo "Medians of $RUNS runs (best wall: the fastest run); CPU = user + sys; MB = 10^6 bytes; peak = max RSS."
     [[ " ${CORPORA[*]} " == *" W "* ]] && echo "W: xmlwf has no windows-1251 decoder on Linux, so it reads W with ${XMLWF_OPTS[W]} (one byte per character, same work)."
     echo
-    printf '%-6s %-9s %-7s %9s %9s %9s %10s\n' corpus input program "wall s" "CPU s" "MB/s" "peak MiB"
-    printf '%-6s %-9s %-7s %9s %9s %9s %10s\n' ------ --------- ------- -------- -------- -------- ---------
+    printf '%-6s %-9s %-7s %9s %9s %9s %10s %11s\n' corpus input program "wall s" "CPU s" "MB/s" "peak MiB" "best wall s"
+    printf '%-6s %-9s %-7s %9s %9s %9s %10s %11s\n' ------ --------- ------- -------- -------- -------- --------- ----------
     for c in "${CORPORA[@]}"; do
         if [ "$XMLWF_ONLY" != 1 ]; then
-            printf '%-6s %-9s %-7s %9s %9s %9s %10s\n' "$c" "${SIZE_MB[$c]}MB" svodar "${WALL_S[$c]}" "${CPU_S[$c]}" \
-                "$(calc "${SIZE_MB[$c]} / ${WALL_S[$c]}" 1)" "${RSS_S[$c]}"
+            printf '%-6s %-9s %-7s %9s %9s %9s %10s %11s\n' "$c" "${SIZE_MB[$c]}MB" svodar "${WALL_S[$c]}" "${CPU_S[$c]}" \
+                "$(calc "${SIZE_MB[$c]} / ${WALL_S[$c]}" 1)" "${RSS_S[$c]}" "${BEST_S[$c]}"
         fi
-        printf '%-6s %-9s %-7s %9s %9s %9s %10s\n' "$c" "${SIZE_MB[$c]}MB" xmlwf "${WALL_X[$c]}" "${CPU_X[$c]}" \
-            "$(calc "${SIZE_MB[$c]} / ${WALL_X[$c]}" 1)" "${RSS_X[$c]}"
+        printf '%-6s %-9s %-7s %9s %9s %9s %10s %11s\n' "$c" "${SIZE_MB[$c]}MB" xmlwf "${WALL_X[$c]}" "${CPU_X[$c]}" \
+            "$(calc "${SIZE_MB[$c]} / ${WALL_X[$c]}" 1)" "${RSS_X[$c]}" "${BEST_X[$c]}"
     done
     if [ "$XMLWF_ONLY" != 1 ]; then
         echo
