@@ -5,6 +5,7 @@
 #include <QIODevice>
 
 #include <charconv>
+#include <string>
 
 namespace {
 
@@ -12,13 +13,13 @@ constexpr qsizetype FlushAt = 1 << 18;
 
 // Appends ` name="value"` with the value escaped so that a reader gets it back
 // unchanged: & < " as entities, tab and line ends as character references.
-void appendAttribute(QByteArray &out, const char *name, const QString &value)
+void appendAttribute(std::string &out, const char *name, const QString &value)
 {
     out += ' ';
     out += name;
     out += "=\"";
     const QByteArray utf8 = value.toUtf8();
-    for (char c : utf8) {
+    for (char c : std::as_const(utf8)) {
         switch (c) {
         case '&': out += "&amp;"; break;
         case '<': out += "&lt;"; break;
@@ -32,23 +33,23 @@ void appendAttribute(QByteArray &out, const char *name, const QString &value)
     out += '"';
 }
 
-void appendCode(QByteArray &out, quint32 code)
+void appendCode(std::string &out, quint32 code)
 {
     char buffer[16];
     const auto end = std::to_chars(buffer, buffer + sizeof buffer, code).ptr;
-    out.append(buffer, end - buffer);
+    out.append(buffer, std::size_t(end - buffer));
 }
 
-void appendCodeAttribute(QByteArray &out, quint32 code)
+void appendCodeAttribute(std::string &out, quint32 code)
 {
     out += " code=\"";
     appendCode(out, code);
     out += '"';
 }
 
-bool flush(QIODevice *device, QByteArray &out)
+bool flush(QIODevice *device, std::string &out)
 {
-    const bool ok = device->write(out) == out.size();
+    const bool ok = device->write(out.data(), qint64(out.size())) == qint64(out.size());
     out.clear();
     return ok;
 }
@@ -84,7 +85,7 @@ QString ReportWriter::form(const QString &code)
 bool ReportWriter::write(QIODevice *device, const ReportKey &key,
                          const SectionMap &sections) const
 {
-    QByteArray out;
+    std::string out;
     out.reserve(FlushAt + 4096);
     out += "<report";
     appendAttribute(out, "code", key.code);
@@ -116,11 +117,11 @@ bool ReportWriter::write(QIODevice *device, const ReportKey &key,
                 out += "    <col";
                 appendCodeAttribute(out, col.code);
                 out += '>';
-                out.append(number, numbers::formatTotal(col.total, number) - number);
+                out.append(number, std::size_t(numbers::formatTotal(col.total, number) - number));
                 out += "</col>\n";
             }
             out += "   </row>\n";
-            if (out.size() >= FlushAt && !flush(device, out))
+            if (out.size() >= std::size_t(FlushAt) && !flush(device, out))
                 return false;
         }
         out += "  </section>\n";

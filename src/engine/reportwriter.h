@@ -3,8 +3,9 @@
 
 #include "reportstore.h"
 
-#include <QByteArray>
 #include <QString>
+
+#include <string>
 
 class QIODevice;
 
@@ -27,7 +28,7 @@ public:
     static QString form(const QString &code);
 
 private:
-    QByteArray m_title;
+    std::string m_title;
 };
 
 #endif // REPORTWRITER_H
