@@ -44,7 +44,7 @@ shoot() {
     # the 318x179 client area.
     import -window "$wid" -strip "$OUT.tmp.png"
     kill "$pid"
-    wait "$pid" || true
+    wait "$pid" 2>/dev/null || true
     mv "$OUT.tmp.png" "$OUT"
 }
 
