@@ -1,0 +1,294 @@
+// svodar-cli as a user runs it: exit codes, the texts on stdout and stderr, and the
+// summed files of a small fixture folder compared byte for byte.
+
+#include "testutil.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString kDataDir = QStringLiteral(SVODAR_FIXTURES_DIR "/cli");
+const QByteArray kSuccess = QStringLiteral("Отчеты были успешно просуммированны\n").toUtf8();
+
+struct Result
+{
+    int exitCode = -1;
+    bool normalExit = false;
+    QByteArray out;
+    QByteArray err;
+};
+
+Result runCli(const QStringList &args, const QString &workDir = QString(),
+              const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    p.setProgram(QStringLiteral(SVODAR_CLI_PATH));
+    p.setArguments(args);
+    p.setProcessEnvironment(env);
+    if (!workDir.isEmpty())
+        p.setWorkingDirectory(workDir);
+    p.start();
+    Result r;
+    if (!p.waitForStarted(30000))
+        return r;
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.normalExit = p.exitStatus() == QProcess::NormalExit;
+    r.exitCode = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+// The text of stderr without one final line end.
+QString errorText(const Result &r)
+{
+    QByteArray e = r.err;
+    if (e.endsWith('\n'))
+        e.chop(1);
+    return QString::fromUtf8(e);
+}
+
+QString describe(const Result &r)
+{
+    return QStringLiteral("exit %1, stdout [%2], stderr [%3]")
+            .arg(r.exitCode)
+            .arg(QString::fromUtf8(r.out), QString::fromUtf8(r.err));
+}
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_work;
+    int m_case = 0;
+    QString fresh() { return m_work.filePath(QStringLiteral("case%1").arg(++m_case)); }
+
+    void compareWithExpected(const QString &out, const QByteArray &okpoAttr)
+    {
+        const QString expectedDir = kDataDir + "/expected";
+        QCOMPARE(tu::entries(out), tu::entries(expectedDir));
+        for (const QString &name : tu::entries(expectedDir)) {
+            QByteArray expected = tu::readFile(expectedDir + "/" + name);
+            expected.replace("<item name=\"okpo\" value=\"12345678\"/>", "<item name=\"okpo\" " + okpoAttr + "/>");
+            QCOMPARE(tu::readFile(out + "/" + name), expected);
+        }
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_work.isValid());
+        QVERIFY2(QFileInfo(QStringLiteral(SVODAR_CLI_PATH)).isExecutable(), SVODAR_CLI_PATH);
+        QVERIFY(QFileInfo(kDataDir + "/input").isDir());
+    }
+
+    void sumsFixtureFolder()
+    {
+        const QString out = fresh() + "/summed";
+        const Result r = runCli({"--okpo", "12345678", kDataDir + "/input", out});
+        QVERIFY2(r.normalExit && r.exitCode == 0, qPrintable(describe(r)));
+        QCOMPARE(r.out, kSuccess);
+        QCOMPARE(r.err, QByteArray());
+        compareWithExpected(out, "value=\"12345678\"");
+    }
+
+    void okpoOption_data()
+    {
+        QTest::addColumn<QStringList>("okpoArgs");
+        QTest::addColumn<QByteArray>("okpoAttr");
+        QTest::newRow("default is empty") << QStringList() << QByteArray("value=\"\"");
+        QTest::newRow("empty value") << QStringList{"--okpo", ""} << QByteArray("value=\"\"");
+        QTest::newRow("untrimmed with specials") << QStringList{"--okpo", " 0012 & \"x\" "}
+                                                 << QByteArray("value=\" 0012 &amp; &quot;x&quot; \"");
+        QTest::newRow("cyrillic") << QStringList{"--okpo", QStringLiteral("ОКПО-7")}
+                                  << QStringLiteral("value=\"ОКПО-7\"").toUtf8();
+        QTest::newRow("after the folders") << QStringList{"--okpo", "55"} << QByteArray("value=\"55\"");
+    }
+    void okpoOption()
+    {
+        QFETCH(QStringList, okpoArgs);
+        QFETCH(QByteArray, okpoAttr);
+        const QString out = fresh();
+        QStringList args;
+        if (QString::fromLatin1(QTest::currentDataTag()) == QLatin1String("after the folders"))
+            args << kDataDir + "/input" << out << okpoArgs;
+        else
+            args << okpoArgs << kDataDir + "/input" << out;
+        const Result r = runCli(args);
+        QVERIFY2(r.normalExit && r.exitCode == 0, qPrintable(describe(r)));
+        QCOMPARE(r.out, kSuccess);
+        compareWithExpected(out, okpoAttr);
+    }
+
+    void readErrors_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("missing folder") << "missing" << QStringLiteral("Не удаётся нейти исходную папку");
+        QTest::newRow("no xml files") << "empty" << QStringLiteral("В исходной папке нет xml-файлов");
+        QTest::newRow("file without report")
+                << "noreport" << QStringLiteral("Не удалось прочитать файл x.xml : не найден тег <report> или <draft>");
+        QTest::newRow("mismatched tag")
+                << "badxml" << QStringLiteral("Не удалось прочитать файл y.xml : ошибка XML в строке 2, столбце ");
+    }
+    void readErrors()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, message);
+        const QString base = fresh();
+        const QString in = base + "/in";
+        QVERIFY(QDir().mkpath(base));
+        if (setup != "missing")
+            QVERIFY(QDir().mkpath(in));
+        if (setup == "noreport")
+            QVERIFY(tu::writeFile(in + "/x.xml", "<root/>"));
+        if (setup == "badxml")
+            QVERIFY(tu::writeFile(in + "/y.xml", "<report>\n<a></b></report>"));
+        const QString out = base + "/out";
+        const Result r = runCli({"--okpo", "1", in, out});
+        QVERIFY2(r.normalExit && r.exitCode == 1, qPrintable(describe(r)));
+        QCOMPARE(r.out, QByteArray());
+        const QString expected = QStringLiteral("Ошибка чтения: ") + message;
+        if (setup == "badxml")
+            QVERIFY2(errorText(r).startsWith(expected), qPrintable(describe(r)));
+        else
+            QCOMPARE(errorText(r), expected);
+        QVERIFY2(!QFileInfo::exists(out), "nothing may be created after a read error");
+    }
+
+    void writeErrors_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("output below a file") << "belowfile" << QStringLiteral("Не получается открыть файл для записи");
+        QTest::newRow("bad file name") << "badname" << QStringLiteral("Недопустимое имя файла: a:b_1_1.xml");
+        QTest::newRow("names clash") << "clash" << QStringLiteral("Разные отчеты дают одно имя файла: f_1_1.xml");
+    }
+    void writeErrors()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, message);
+        const QString base = fresh();
+        QVERIFY(QDir().mkpath(base + "/in"));
+        QString in = kDataDir + "/input";
+        QString out = base + "/out";
+        if (setup == "belowfile") {
+            QVERIFY(tu::writeFile(base + "/file", "x"));
+            out = base + "/file/out";
+        } else if (setup == "badname") {
+            in = base + "/in";
+            QVERIFY(tu::writeFile(in + "/a.xml", "<report code=\"a:b\" year=\"1\" period=\"1\">"
+                                                 + tu::cell("1", "1", "1", "1") + "</report>"));
+        } else {
+            in = base + "/in";
+            QVERIFY(tu::writeFile(in + "/a.xml", "<report code=\"F\" year=\"1\" period=\"1\">"
+                                                 + tu::cell("1", "1", "1", "1") + "</report>"));
+            QVERIFY(tu::writeFile(in + "/b.xml", "<report code=\"f\" year=\"1\" period=\"1\">"
+                                                 + tu::cell("1", "1", "1", "1") + "</report>"));
+        }
+        const Result r = runCli({"--okpo", "1", in, out});
+        QVERIFY2(r.normalExit && r.exitCode == 2, qPrintable(describe(r)));
+        QCOMPARE(r.out, QByteArray());
+        QCOMPARE(errorText(r), QStringLiteral("Ошибка записи: ") + message);
+        if (setup != "belowfile")
+            QCOMPARE(tu::entries(out), QStringList());
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("no arguments") << QStringList();
+        QTest::newRow("one folder") << QStringList{"in"};
+        QTest::newRow("three folders") << QStringList{"in", "out", "more"};
+        QTest::newRow("unknown option") << QStringList{"--frobnicate", "in", "out"};
+        QTest::newRow("okpo without value") << QStringList{"in", "out", "--okpo"};
+    }
+    void usageErrors()
+    {
+        QFETCH(QStringList, args);
+        const QString base = fresh();
+        QVERIFY(QDir().mkpath(base + "/in"));
+        QVERIFY(tu::writeFile(base + "/in/a.xml", "<report code=\"F\" year=\"1\" period=\"1\">"
+                                                  + tu::cell("1", "1", "1", "1") + "</report>"));
+        const Result r = runCli(args, base);
+        QVERIFY2(r.normalExit && r.exitCode == 64, qPrintable(describe(r)));
+        QCOMPARE(r.out, QByteArray());
+        QVERIFY2(!r.err.trimmed().isEmpty(), "a usage error explains itself on stderr");
+        QCOMPARE(tu::entries(base), QStringList{"in"});
+    }
+
+    void helpAndVersion()
+    {
+        const Result help = runCli({"--help"});
+        QVERIFY2(help.normalExit && help.exitCode == 0, qPrintable(describe(help)));
+        QVERIFY2(help.out.contains("--okpo"), help.out.constData());
+        const Result version = runCli({"--version"});
+        QVERIFY2(version.normalExit && version.exitCode == 0, qPrintable(describe(version)));
+        QVERIFY(!version.out.trimmed().isEmpty());
+    }
+
+    void emptyArgumentsMeanCurrentFolder()
+    {
+        const QString base = fresh();
+        QVERIFY(QDir().mkpath(base));
+        QVERIFY(tu::writeFile(base + "/a.xml", "<report code=\"F\" year=\"1\" period=\"1\">"
+                                               + tu::cell("1", "1", "1", "2") + "</report>"));
+        const Result toSub = runCli({"--okpo", "1", "", "sub"}, base);
+        QVERIFY2(toSub.normalExit && toSub.exitCode == 0, qPrintable(describe(toSub)));
+        QCOMPARE(tu::entries(base + "/sub"), QStringList{"F_1_1.xml"});
+
+        const QString other = fresh();
+        QVERIFY(QDir().mkpath(other));
+        const Result toCwd = runCli({"--okpo", "1", base, ""}, other);
+        QVERIFY2(toCwd.normalExit && toCwd.exitCode == 0, qPrintable(describe(toCwd)));
+        QCOMPARE(tu::entries(other), QStringList{"F_1_1.xml"});
+        QCOMPARE(tu::readFile(other + "/F_1_1.xml"), tu::readFile(base + "/sub/F_1_1.xml"));
+    }
+
+    void pathsAreNotTrimmed()
+    {
+        const QString base = fresh();
+        QVERIFY(QDir().mkpath(base + "/ in"));
+        QVERIFY(tu::writeFile(base + "/ in/a.xml", "<report code=\"F\" year=\"1\" period=\"1\">"
+                                                    + tu::cell("1", "1", "1", "2") + "</report>"));
+        const Result ok = runCli({" in", "out "}, base);
+        QVERIFY2(ok.normalExit && ok.exitCode == 0, qPrintable(describe(ok)));
+        QCOMPARE(tu::entries(base + "/out "), QStringList{"F_1_1.xml"});
+
+        const Result missing = runCli({"in", "out2"}, base);
+        QVERIFY2(missing.normalExit && missing.exitCode == 1, qPrintable(describe(missing)));
+        QCOMPARE(errorText(missing), QStringLiteral("Ошибка чтения: Не удаётся нейти исходную папку"));
+    }
+
+    void outputIsUtf8WhateverTheLocale()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LC_ALL", "C");
+        env.insert("LANG", "C");
+        const QString out = fresh();
+        const Result ok = runCli({"--okpo", "12345678", kDataDir + "/input", out}, QString(), env);
+        QVERIFY2(ok.normalExit && ok.exitCode == 0, qPrintable(describe(ok)));
+        QCOMPARE(ok.out, kSuccess);
+        compareWithExpected(out, "value=\"12345678\"");
+
+        const Result bad = runCli({fresh(), fresh()}, QString(), env);
+        QVERIFY2(bad.normalExit && bad.exitCode == 1, qPrintable(describe(bad)));
+        QVERIFY2(bad.err.contains(QStringLiteral("Ошибка чтения: Не удаётся нейти исходную папку").toUtf8()),
+                 bad.err.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
