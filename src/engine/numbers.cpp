@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -54,6 +55,15 @@ int trailingSpace(std::string_view t)
 
 std::string_view trimmed(std::string_view t)
 {
+    // ASCII blanks inline; the rarer Unicode spaces through the general check
+    auto asciiSpace = [](char c) { return c == ' ' || (c >= 0x09 && c <= 0x0d); };
+    while (!t.empty() && asciiSpace(t.front()))
+        t.remove_prefix(1);
+    while (!t.empty() && asciiSpace(t.back()))
+        t.remove_suffix(1);
+    if (t.empty() || (static_cast<unsigned char>(t.front()) < 0x80
+                      && static_cast<unsigned char>(t.back()) < 0x80))
+        return t;
     while (int n = leadingSpace(t))
         t.remove_prefix(n);
     while (int n = trailingSpace(t))
@@ -233,57 +243,79 @@ char *layOut(char *out, bool negative, const char *digits, int count, int expone
     return out;
 }
 
-// The 15 significant digits of |x| through one extended-precision scaling:
-// x * 10^k is off by at most 2^-64 relative, far below 10^-4 of the last digit,
-// so rounding it is exact unless it lies that close to a half, which is left to
-// the full conversion. False when this way does not apply.
+// Writes n < 10^15 as exactly 15 decimal digits.
+void writeDigits(char *digits, quint64 n)
+{
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    auto eight = [](char *out, quint32 v) { // v < 10^8 as 8 digits
+        for (int i = 6; i >= 0; i -= 2) {
+            const quint32 pair = v % 100;
+            v /= 100;
+            out[i] = pairs[2 * pair];
+            out[i + 1] = pairs[2 * pair + 1];
+        }
+    };
+    char buffer[16];
+    eight(buffer, quint32(n / 100000000));
+    eight(buffer + 8, quint32(n % 100000000));
+    std::memcpy(digits, buffer + 1, 15);
+}
+
+// The 15 significant digits of |x|, rounded exactly (ties to even, as printf
+// does), for 1e-8 <= |x| < 1e15 with 128-bit integers: x = m * 2^-s, so
+// x * 10^k = (m * 10^k) >> s, with k <= 22 small enough for m * 10^k to fit.
+// False when this way does not apply.
 bool quickDigits(double x, char *digits, int *exponent)
 {
-    if constexpr (std::numeric_limits<long double>::digits < 64) {
+#ifdef __SIZEOF_INT128__
+    using u128 = unsigned __int128;
+    if (!(x >= 1e-8 && x < 1e15))
         return false;
-    } else {
-        static constexpr long double powers[] = {
-            1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
-            1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
-            1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
-        if (!(x > 0) || x < 1e-13 || x >= 1e41)
+    int binary = 0;
+    const double fraction = std::frexp(x, &binary); // x = fraction * 2^binary, fraction in [0.5, 1)
+    const quint64 m = quint64(std::ldexp(fraction, 53)); // exact: 53 bits
+    const int shift = 53 - binary;                       // x = m * 2^-shift
+    if (shift <= 0 || shift >= 120)
+        return false;
+    // floor(log10(x)), or one less; corrected below
+    int e = int(std::floor((binary - 1) * 0.30102999566398120));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int k = 14 - e;
+        if (k < 0 || k > 22)
             return false;
-        int e = 0;
-        for (long double v = x; v >= 10; v /= 10)
-            ++e;
-        for (long double v = x; v < 1; v *= 10)
-            --e;
-        long double y = 0;
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            const int k = 14 - e;
-            if (k > 27 || k < -27)
-                return false;
-            y = k >= 0 ? x * powers[k] : x / powers[-k];
-            if (y >= 1e15L)
+        u128 power = 1;
+        for (int i = 0; i < k; ++i)
+            power *= 10;
+        const u128 scaled = u128(m) * power;
+        u128 n = scaled >> shift;
+        const u128 rest = scaled - (n << shift);
+        const u128 half = u128(1) << (shift - 1);
+        if (rest > half || (rest == half && (n & 1)))
+            ++n;
+        if (n >= u128(1000000000000000ull)) {
+            if (n > u128(1000000000000000ull) || (scaled >> shift) >= u128(1000000000000000ull)) {
                 ++e; // the estimate of the exponent was one too small
-            else if (y < 1e14L)
-                --e;
-            else
-                break;
-        }
-        if (y < 1e14L || y >= 1e15L)
-            return false;
-        const long double floor = static_cast<long double>(static_cast<quint64>(y));
-        const long double fraction = y - floor;
-        if (fraction > 0.4999L && fraction < 0.5001L)
-            return false;
-        quint64 n = static_cast<quint64>(floor) + (fraction > 0.5L ? 1 : 0);
-        if (n == 1000000000000000ull) { // rounded up to the next power of ten
-            n /= 10;
+                continue;
+            }
+            n /= 10; // rounded up to the next power of ten
             ++e;
+        } else if (n < u128(100000000000000ull)) {
+            --e;
+            continue;
         }
-        for (int i = 14; i >= 0; --i) {
-            digits[i] = char('0' + n % 10);
-            n /= 10;
-        }
+        writeDigits(digits, quint64(n));
         *exponent = e;
         return true;
     }
+#else
+    Q_UNUSED(x);
+    Q_UNUSED(digits);
+    Q_UNUSED(exponent);
+#endif
+    return false;
 }
 
 } // namespace

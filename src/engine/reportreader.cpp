@@ -11,7 +11,6 @@
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 // The reader streams each file through expat and gives the same result as a walk
 // over the file's document tree would:
@@ -39,16 +38,30 @@ bool isBlank(const std::string &text)
     return std::all_of(text.begin(), text.end(), isXmlSpace);
 }
 
-const char *attribute(const XML_Char **atts, const char *name)
+// Whether a name is exactly the given literal; stops at the first difference,
+// so it never reads past the end of a shorter name.
+template <std::size_t N>
+bool is(const char *name, const char (&literal)[N])
+{
+    for (std::size_t i = 0; i < N; ++i) {
+        if (name[i] != literal[i])
+            return false;
+    }
+    return true;
+}
+
+template <std::size_t N>
+const char *attribute(const XML_Char **atts, const char (&name)[N])
 {
     for (; *atts; atts += 2) {
-        if (std::strcmp(atts[0], name) == 0)
+        if (is(atts[0], name))
             return atts[1];
     }
     return nullptr;
 }
 
-QString textAttribute(const XML_Char **atts, const char *name)
+template <std::size_t N>
+QString textAttribute(const XML_Char **atts, const char (&name)[N])
 {
     const char *v = attribute(atts, name);
     return v ? QString::fromUtf8(v) : QString();
@@ -130,7 +143,7 @@ struct ReportReader::Parser
         bool valid = false;
         quint32 code = 0;
         quint32 docIndex = 0;
-        std::string rowKey;  // row: code, s1, s2, s3 as bytes
+        std::string s[3];    // row: s1, s2, s3
         int cachedSection = -1; // row: frame index of the section of cachedRow
         quint32 cachedRow = 0;
     };
@@ -160,8 +173,6 @@ struct ReportReader::Parser
     quint32 colCode = 0;
     std::string text;
 
-    std::unordered_map<std::string, quint32> rowIndex;
-    std::string scratch;
 
     Parser() { xml = XML_ParserCreate(nullptr); }
     ~Parser() { XML_ParserFree(xml); }
@@ -179,7 +190,6 @@ struct ReportReader::Parser
         order.clear();
         awaiting = inCdata = false;
         text.clear();
-        rowIndex.clear();
 
         XML_ParserReset(xml, nullptr);
         XML_SetUserData(xml, this);
@@ -228,30 +238,23 @@ struct ReportReader::Parser
         text.clear();
     }
 
+    // The index of the row that a cell in row frame rowFrame adds to under the
+    // section of frame sectionFrame. Each row element gets its own entry; the
+    // store brings equal rows together.
     quint32 rowFor(int sectionFrame, int rowFrame)
     {
         Frame &row = frames[rowFrame];
         if (row.cachedSection == sectionFrame)
             return row.cachedRow;
-        const quint32 section = frames[sectionFrame].code;
-        scratch.assign(reinterpret_cast<const char *>(&section), sizeof section);
-        scratch += row.rowKey;
-        auto [it, added] = rowIndex.try_emplace(scratch, report->rowBase + quint32(report->rows.size()));
-        if (added) {
-            // rowKey holds the code, then s1, s2 and s3 each ended by a NUL
-            const char *p = row.rowKey.data() + sizeof(quint32);
-            RowKey key;
-            key.code = row.code;
-            key.s1 = QString::fromUtf8(p);
-            p += std::strlen(p) + 1;
-            key.s2 = QString::fromUtf8(p);
-            p += std::strlen(p) + 1;
-            key.s3 = QString::fromUtf8(p);
-            report->rows.push_back({section, std::move(key)});
-        }
+        RowKey key;
+        key.code = row.code;
+        key.s1 = QString::fromUtf8(row.s[0]);
+        key.s2 = QString::fromUtf8(row.s[1]);
+        key.s3 = QString::fromUtf8(row.s[2]);
         row.cachedSection = sectionFrame;
-        row.cachedRow = it->second;
-        return it->second;
+        row.cachedRow = report->rowBase + quint32(report->rows.size());
+        report->rows.push_back({frames[sectionFrame].code, std::move(key)});
+        return row.cachedRow;
     }
 
     void addCell(quint32 col, double value)
@@ -271,8 +274,9 @@ struct ReportReader::Parser
             }
         }
         if (!nested && reportFound && *sink && report->cells.size() >= PartCells) {
+            const auto sent = quint32(report->rows.size());
             (*sink)(*report);
-            report->rowBase += quint32(report->rows.size());
+            report->rowBase += sent;
             report->rows.clear();
             report->cells.clear();
         }
@@ -313,41 +317,39 @@ struct ReportReader::Parser
         ++elementCount;
         switch (name[0]) {
         case 'c':
-            if (std::strcmp(name, "col") == 0 && codeAttribute(atts, &colCode) && cellsCount()) {
+            if (is(name, "col") && codeAttribute(atts, &colCode) && cellsCount()) {
                 text.clear();
                 setAwaiting(true);
             }
             break;
         case 'r':
-            if (std::strcmp(name, "row") == 0) {
+            if (is(name, "row")) {
                 Frame &f = push(false);
                 f.valid = codeAttribute(atts, &f.code);
                 if (f.valid) {
-                    f.rowKey.assign(reinterpret_cast<const char *>(&f.code), sizeof f.code);
-                    for (const char *s : {"s1", "s2", "s3"}) {
-                        if (const char *v = attribute(atts, s))
-                            f.rowKey += v;
-                        f.rowKey += '\0';
-                    }
+                    const char *values[] = {attribute(atts, "s1"), attribute(atts, "s2"),
+                                            attribute(atts, "s3")};
+                    for (int i = 0; i < 3; ++i)
+                        f.s[i].assign(values[i] ? values[i] : "");
                 }
-            } else if (!reportFound && std::strcmp(name, "report") == 0) {
+            } else if (!reportFound && is(name, "report")) {
                 reportFound = true;
                 report->key = {textAttribute(atts, "code"), textAttribute(atts, "year"),
                                textAttribute(atts, "period")};
             }
             break;
         case 's':
-            if (std::strcmp(name, "section") == 0) {
+            if (is(name, "section")) {
                 Frame &f = push(true);
                 f.valid = codeAttribute(atts, &f.code);
             }
             break;
         case 'i':
-            if (std::strcmp(name, "item") == 0)
+            if (is(name, "item"))
                 report->items.append({textAttribute(atts, "name"), textAttribute(atts, "value")});
             break;
         case 'd':
-            if (!draftFound && std::strcmp(name, "draft") == 0) {
+            if (!draftFound && is(name, "draft")) {
                 draftFound = true;
                 draftKey = {textAttribute(atts, "code"), textAttribute(atts, "year"),
                             textAttribute(atts, "period")};
@@ -361,8 +363,8 @@ struct ReportReader::Parser
     void endElement(const XML_Char *name)
     {
         boundary(Boundary::End);
-        const bool section = std::strcmp(name, "section") == 0;
-        if (section || std::strcmp(name, "row") == 0) {
+        const bool section = is(name, "section");
+        if (section || is(name, "row")) {
             --depth;
             (section ? openSections : openRows) -= 1;
         }

@@ -5,17 +5,73 @@
 #include <QIODevice>
 
 #include <charconv>
+#include <cstring>
 #include <string>
 
 namespace {
 
-constexpr qsizetype FlushAt = 1 << 18;
-
-// Appends ` name="value"` with the value escaped so that a reader gets it back
-// unchanged: & < " as entities, tab and line ends as character references.
-void appendAttribute(std::string &out, const char *name, const QString &value)
+// Collects the text in a fixed block and hands it to the device block by block,
+// so memory does not grow with the report.
+class Output
 {
-    out += ' ';
+public:
+    explicit Output(QIODevice *device)
+        : m_device(device)
+        , m_block(BlockSize, '\0')
+    {
+    }
+
+    // Room for n more bytes at the returned place; advance() says how many were used.
+    char *room(std::size_t n)
+    {
+        if (m_used + n > m_block.size()) {
+            flush();
+            if (n > m_block.size())
+                m_block.resize(n);
+        }
+        return m_block.data() + m_used;
+    }
+    void advance(char *end) { m_used = std::size_t(end - m_block.data()); }
+
+    void put(const char *text, std::size_t n)
+    {
+        std::memcpy(room(n), text, n);
+        m_used += n;
+    }
+    template <std::size_t N>
+    void put(const char (&literal)[N])
+    {
+        put(literal, N - 1);
+    }
+    void put(const std::string &text) { put(text.data(), text.size()); }
+
+    bool finish()
+    {
+        flush();
+        return m_ok;
+    }
+
+private:
+    static constexpr std::size_t BlockSize = 1 << 18;
+
+    void flush()
+    {
+        if (m_used > 0 && m_ok)
+            m_ok = m_device->write(m_block.data(), qint64(m_used)) == qint64(m_used);
+        m_used = 0;
+    }
+
+    QIODevice *m_device;
+    std::string m_block;
+    std::size_t m_used = 0;
+    bool m_ok = true;
+};
+
+// ` name="value"` with the value escaped so that a reader gets it back unchanged:
+// & < " as entities, tab and line ends as character references.
+std::string attributeText(const char *name, const QString &value)
+{
+    std::string out = " ";
     out += name;
     out += "=\"";
     const QByteArray utf8 = value.toUtf8();
@@ -31,43 +87,28 @@ void appendAttribute(std::string &out, const char *name, const QString &value)
         }
     }
     out += '"';
+    return out;
 }
 
-void appendCode(std::string &out, quint32 code)
+// ` code="N"` at p; returns the end.
+char *codeAttribute(char *p, quint32 code)
 {
-    char buffer[16];
-    const auto end = std::to_chars(buffer, buffer + sizeof buffer, code).ptr;
-    out.append(buffer, std::size_t(end - buffer));
-}
-
-void appendCodeAttribute(std::string &out, quint32 code)
-{
-    out += " code=\"";
-    appendCode(out, code);
-    out += '"';
-}
-
-bool flush(QIODevice *device, std::string &out)
-{
-    const bool ok = device->write(out.data(), qint64(out.size())) == qint64(out.size());
-    out.clear();
-    return ok;
+    std::memcpy(p, " code=\"", 7);
+    p = std::to_chars(p + 7, p + 17, code).ptr;
+    *p++ = '"';
+    return p;
 }
 
 } // namespace
 
 ReportWriter::ReportWriter(const QString &okpo, const TitleItems &titleItems)
 {
-    m_title += "  <item name=\"okpo\"";
-    appendAttribute(m_title, "value", okpo);
-    m_title += "/>\n";
+    m_title += "  <item name=\"okpo\"" + attributeText("value", okpo) + "/>\n";
     for (auto it = titleItems.cbegin(); it != titleItems.cend(); ++it) {
         if (it.key() == QLatin1String("okpo"))
             continue;
-        m_title += "  <item";
-        appendAttribute(m_title, "name", it.key());
-        appendAttribute(m_title, "value", it.value());
-        m_title += "/>\n";
+        m_title += "  <item" + attributeText("name", it.key()) + attributeText("value", it.value())
+            + "/>\n";
     }
 }
 
@@ -85,47 +126,50 @@ QString ReportWriter::form(const QString &code)
 bool ReportWriter::write(QIODevice *device, const ReportKey &key,
                          const SectionMap &sections) const
 {
-    std::string out;
-    out.reserve(FlushAt + 4096);
-    out += "<report";
-    appendAttribute(out, "code", key.code);
-    appendAttribute(out, "year", key.year);
-    appendAttribute(out, "period", key.period);
-    appendAttribute(out, "form", form(key.code));
-    out += ">\n <title>\n";
-    out += m_title;
-    out += " </title>\n <sections>\n";
+    Output out(device);
+    out.put("<report");
+    out.put(attributeText("code", key.code));
+    out.put(attributeText("year", key.year));
+    out.put(attributeText("period", key.period));
+    out.put(attributeText("form", form(key.code)));
+    out.put(">\n <title>\n");
+    out.put(m_title);
+    out.put(" </title>\n <sections>\n");
 
-    char number[numbers::TotalTextMax];
     for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
-        out += "  <section";
-        appendCodeAttribute(out, section.key());
-        out += ">\n";
+        char *p = out.room(32);
+        std::memcpy(p, "  <section", 10);
+        p = codeAttribute(p + 10, section.key());
+        *p++ = '>';
+        *p++ = '\n';
+        out.advance(p);
         const RowMap &rows = section.value();
         for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
             const RowKey &rowKey = row.key();
-            out += "   <row";
-            appendCodeAttribute(out, rowKey.code);
+            p = out.room(32);
+            std::memcpy(p, "   <row", 7);
+            out.advance(codeAttribute(p + 7, rowKey.code));
             if (!rowKey.s1.isEmpty())
-                appendAttribute(out, "s1", rowKey.s1);
+                out.put(attributeText("s1", rowKey.s1));
             if (!rowKey.s2.isEmpty())
-                appendAttribute(out, "s2", rowKey.s2);
+                out.put(attributeText("s2", rowKey.s2));
             if (!rowKey.s3.isEmpty())
-                appendAttribute(out, "s3", rowKey.s3);
-            out += ">\n";
+                out.put(attributeText("s3", rowKey.s3));
+            out.put(">\n");
             for (const ColMap::Entry &col : row.value()) {
-                out += "    <col";
-                appendCodeAttribute(out, col.code);
-                out += '>';
-                out.append(number, std::size_t(numbers::formatTotal(col.total, number) - number));
-                out += "</col>\n";
+                // "    <col code=\"4294967295\">" + number + "</col>\n"
+                p = out.room(32 + numbers::TotalTextMax);
+                std::memcpy(p, "    <col", 8);
+                p = codeAttribute(p + 8, col.code);
+                *p++ = '>';
+                p = numbers::formatTotal(col.total, p);
+                std::memcpy(p, "</col>\n", 7);
+                out.advance(p + 7);
             }
-            out += "   </row>\n";
-            if (out.size() >= std::size_t(FlushAt) && !flush(device, out))
-                return false;
+            out.put("   </row>\n");
         }
-        out += "  </section>\n";
+        out.put("  </section>\n");
     }
-    out += " </sections>\n</report>\n";
-    return flush(device, out);
+    out.put(" </sections>\n</report>\n");
+    return out.finish();
 }

@@ -77,14 +77,28 @@ public:
     {
         if (m_cols.size() < part.rowBase + part.rows.size())
             m_cols.resize(part.rowBase + part.rows.size(), nullptr);
-        for (const FileReport::Cell &cell : part.cells) {
+        const std::size_t count = part.cells.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            const FileReport::Cell &cell = part.cells[i];
             ColMap *&cols = m_cols[cell.row];
             if (!cols) {
                 // Groups, sections and rows come into being with their first value.
                 if (!m_group)
                     m_group = &m_reports[part.key];
                 const FileReport::Row &row = part.rows[cell.row - part.rowBase];
-                cols = &(*m_group)[row.section][row.key];
+                if (!m_rows || m_section != row.section) {
+                    m_section = row.section;
+                    m_rows = &(*m_group)[row.section];
+                }
+                cols = &(*m_rows)[row.key];
+                // A row's cells nearly always follow each other: make room for
+                // them at once rather than growing step by step.
+                if (cols->isEmpty()) {
+                    std::size_t run = i + 1;
+                    while (run < count && part.cells[run].row == cell.row)
+                        ++run;
+                    cols->reserve(run - i);
+                }
             }
             double &total = (*cols)[cell.col];
             total = total + cell.value;
@@ -94,6 +108,8 @@ public:
 private:
     ReportMap &m_reports;
     SectionMap *m_group = nullptr;
+    RowMap *m_rows = nullptr; // of section m_section, the last one used
+    quint32 m_section = 0;
     std::vector<ColMap *> m_cols; // by row index of the file
 };
 

@@ -64,6 +64,8 @@ void TestNumbers::totalText_data()
     QTest::newRow("large") << 1.7976931348623157e308 << "1.79769313486232e+308";
     QTest::newRow("subnormal") << 4.9406564584124654e-324 << "4.94065645841247e-324";
     QTest::newRow("just above a half at the 15th digit") << 0.5000000000000005 << "0.500000000000001";
+    QTest::newRow("exact tie rounds to even, down") << 1.000030517578125 << "1.00003051757812";
+    QTest::newRow("exact tie rounds to even, up") << 1.000091552734375 << "1.00009155273438";
     QTest::newRow("many decimals") << 12345.678901234567 << "12345.6789012346";
     QTest::newRow("overflowed sum") << HUGE_VAL << "inf";
 }
