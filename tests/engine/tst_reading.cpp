@@ -95,6 +95,8 @@ private slots:
         QTest::newRow("no such path") << "missing";
         QTest::newRow("path names a file") << "file";
         QTest::newRow("path with a trailing blank") << "blank";
+        QTest::newRow("link to a file") << "filelink";
+        QTest::newRow("dangling link") << "dangling";
     }
     void missingFolder()
     {
@@ -109,8 +111,14 @@ private slots:
             path = dir.filePath("nothing/here");
         else if (kind == "file")
             path = dir.filePath("file.xml");
+        else if (kind == "filelink")
+            path = dir.filePath("filelink");
+        else if (kind == "dangling")
+            path = dir.filePath("dangling");
         else
             path = dir.filePath("in ");
+        QVERIFY(QFile::link(dir.filePath("file.xml"), dir.filePath("filelink")));
+        QVERIFY(QFile::link(dir.filePath("gone"), dir.filePath("dangling")));
 
         Summer summer;
         QVERIFY(!summer.readReports(path));
@@ -234,6 +242,11 @@ private slots:
         Summer untrimmed;
         QVERIFY(untrimmed.readReports(" sub"));
         QCOMPARE(tu::titleDump(untrimmed.titleItemMap()), QStringList{"who=blank sub"});
+
+        QVERIFY(QFile::link(dir.filePath("sub"), dir.filePath("linked")));
+        Summer linked;
+        QVERIFY(linked.readReports(dir.filePath("linked")));
+        QCOMPARE(tu::titleDump(linked.titleItemMap()), QStringList{"who=sub"});
     }
 
     // ---- Entries that are not regular files ------------------------------------------
@@ -369,33 +382,42 @@ private slots:
     void fileWithoutReportStopsRun_data()
     {
         QTest::addColumn<int>("threads");
-        QTest::newRow("one thread") << 1;
-        QTest::newRow("two threads") << 2;
-        QTest::newRow("four threads") << 4;
-        QTest::newRow("default") << 0;
+        QTest::addColumn<bool>("xmlErrorFirst");
+        for (int threads : {1, 2, 4, 0}) {
+            QTest::addRow("%d threads, missing report first", threads) << threads << false;
+            QTest::addRow("%d threads, xml error first", threads) << threads << true;
+        }
     }
     void fileWithoutReportStopsRun()
     {
-        // a.xml is kept, b.xml stops the run, c.xml and d.xml are not read; d.xml
-        // is broken in another way, but b.xml comes first.
+        // a.xml is kept, b.xml stops the run, c.xml and the rest are not read;
+        // d.xml is broken in the other way, but b.xml comes first.
         QFETCH(int, threads);
+        QFETCH(bool, xmlErrorFirst);
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QVERIFY(tu::writeFile(dir.filePath("a.xml"), signedReport("a", tu::cell("1", "1", "1", "1"))));
-        QVERIFY(tu::writeFile(dir.filePath("b.xml"),
-                              "<root><title><item name=\"who\" value=\"b\"/><item name=\"bonly\"/></title>"
-                              + tu::cell("1", "1", "1", "10") + "</root>"));
+        const QByteArray noReport = "<root><title><item name=\"who\" value=\"b\"/><item name=\"bonly\"/></title>"
+                + tu::cell("1", "1", "1", "10") + "</root>";
+        const QByteArray xmlError = "<report code=\"F\" year=\"2014\" period=\"1\"><title><item name=\"who\" value=\"b\"/>"
+                "</title>\n" + tu::cell("1", "1", "1", "10") + "\n</sections></report>";
+        QVERIFY(tu::writeFile(dir.filePath("b.xml"), xmlErrorFirst ? xmlError : noReport));
+        QVERIFY(tu::writeFile(dir.filePath("d.xml"), xmlErrorFirst ? noReport : xmlError));
         QVERIFY(tu::writeFile(dir.filePath("c.xml"),
                               "<report code=\"G\"><title><item name=\"conly\"/></title>"
                                       + tu::cell("1", "1", "1", "100") + "</report>"));
-        QVERIFY(tu::writeFile(dir.filePath("d.xml"), "<report><sections></report>"));
         for (int i = 0; i < 20; ++i)
             QVERIFY(tu::writeFile(dir.filePath(QStringLiteral("e%1.xml").arg(i)),
                                   signedReport("e", tu::cell("1", "1", "1", "1000"))));
         Summer summer;
         summer.setReaderThreads(threads);
         QVERIFY(!summer.readReports(dir.path()));
-        QCOMPARE(summer.lastError(), noReportMessage("b.xml"));
+        if (xmlErrorFirst)
+            QVERIFY2(summer.lastError().startsWith(
+                             QStringLiteral("Не удалось прочитать файл b.xml : ошибка XML в строке 3, столбце ")),
+                     qPrintable(summer.lastError()));
+        else
+            QCOMPARE(summer.lastError(), noReportMessage("b.xml"));
         QCOMPARE(tu::dump(summer.reportMap()), QStringList{tu::line(1, 1, 1, 1)});
         QCOMPARE(tu::titleDump(summer.titleItemMap()), QStringList{"who=a"});
     }
