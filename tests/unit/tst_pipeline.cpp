@@ -1,0 +1,181 @@
+// Reading on several threads must give exactly what one thread gives: the same
+// totals to the last bit, the same title items, the same first error.
+
+#include "summer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <random>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every file of a folder, by name.
+QMap<QString, QByteArray> folderContents(const QString &path)
+{
+    QMap<QString, QByteArray> files;
+    const QDir dir(path);
+    for (const QString &name : dir.entryList(QDir::Files))
+        files.insert(name, readFile(dir.filePath(name)));
+    return files;
+}
+
+} // namespace
+
+class TestPipeline : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void threadCountDoesNotChangeTheResult();
+    void largeFileArrivesWhole();
+    void firstFailingFileInListOrderDecides();
+    void lastTitleValueReadWins();
+};
+
+void TestPipeline::threadCountDoesNotChangeTheResult()
+{
+    // Values of very different sizes make the sum depend on the order of adding.
+    QTemporaryDir in;
+    QVERIFY(in.isValid());
+    std::mt19937 random(42);
+    std::uniform_real_distribution<double> small(-1, 1);
+    std::vector<double> expected(6, 0.0); // cell (group g, col c) -> 3 * g + c
+    for (int f = 0; f < 60; ++f) {
+        const int group = f % 2;
+        QByteArray xml = "<report code=\"F" + QByteArray::number(group)
+            + "\" year=\"2014\" period=\"4\"><title><item name=\"n\" value=\"" + QByteArray::number(f)
+            + "\"/></title><sections><section code=\"1\"><row code=\"1\">";
+        for (int c = 0; c < 3; ++c) {
+            const double v = (f % 7 == 0 ? 1e16 : 1.0) * small(random);
+            const QByteArray text = QByteArray::number(v, 'g', 17);
+            expected[std::size_t(3 * group + c)] += text.toDouble();
+            xml += "<col code=\"" + QByteArray::number(c) + "\">" + text + "</col>";
+        }
+        xml += "</row></section></sections></report>";
+        writeFile(in.filePath(QStringLiteral("r%1.xml").arg(f, 3, 10, QLatin1Char('0'))), xml);
+    }
+
+    QTemporaryDir out;
+    QMap<QString, QByteArray> first;
+    for (int threads : {1, 2, 3, 8}) {
+        Summer summer;
+        summer.setReaderThreads(threads);
+        QVERIFY(summer.readReports(in.path()));
+        const QString dir = out.filePath(QString::number(threads));
+        QVERIFY(summer.writeReports(dir, QStringLiteral("1")));
+        for (int g = 0; g < 2; ++g) {
+            const ColMap cols = summer.reportMap()
+                                     .value({QStringLiteral("F%1").arg(g), QStringLiteral("2014"),
+                                             QStringLiteral("4")})
+                                     .value(1)
+                                     .first();
+            for (quint32 c = 0; c < 3; ++c)
+                QCOMPARE(cols.value(c), expected[std::size_t(3 * g) + c]); // bit for bit
+        }
+        const QMap<QString, QByteArray> files = folderContents(dir);
+        QCOMPARE(files.size(), 2);
+        if (first.isEmpty())
+            first = files;
+        QCOMPARE(files, first);
+    }
+}
+
+void TestPipeline::largeFileArrivesWhole()
+{
+    // A file with far more cells than are held at once is handed over in parts.
+    // With a nested section it has to be held whole; both must add up the same.
+    QTemporaryDir in;
+    QVERIFY(in.isValid());
+    constexpr int Rows = 40000;
+    QByteArray flat = "<report code=\"X\" year=\"1\" period=\"1\"><sections>";
+    for (int s = 1; s <= 3; ++s) {
+        flat += "<section code=\"" + QByteArray::number(s) + "\">";
+        for (int r = 0; r < Rows; ++r) {
+            flat += "<row code=\"" + QByteArray::number(r) + "\" s1=\"" + QByteArray::number(r % 3)
+                + "\"><col code=\"1\">" + QByteArray::number(r) + "</col><col code=\"2\">" + QByteArray::number(s)
+                + "</col></row>";
+        }
+        flat += "</section>";
+    }
+    flat += "</sections></report>";
+    writeFile(in.filePath(QStringLiteral("a.xml")), flat);
+    // the same again, behind a section that repeats section 3 around everything
+    writeFile(in.filePath(QStringLiteral("b.xml")),
+              QByteArray(flat).replace("<sections>", "<sections><section code=\"3\">")
+                  .replace("</sections>", "</section></sections>"));
+
+    Summer summer;
+    QVERIFY(summer.readReports(in.path()));
+    const SectionMap &sections = summer.reportMap().value({"X", "1", "1"});
+    QCOMPARE(sections.size(), 3);
+    for (quint32 s = 1; s <= 3; ++s) {
+        const RowMap &rows = sections.value(s);
+        QCOMPARE(rows.size(), Rows);
+        for (int r = 0; r < Rows; r += 997) {
+            const ColMap &cols = rows.value({quint32(r), QString::number(r % 3), {}, {}});
+            QCOMPARE(cols.size(), std::size_t(2));
+            QCOMPARE(cols.value(1), s == 3 ? 5.0 * r : 2.0 * r);
+        }
+        // section 3 also gathers rows 0.. of sections 1 and 2 in b.xml, column 2 = 1 + 2 + 3
+        QCOMPARE(rows.value({0, QStringLiteral("0"), {}, {}}).value(2), s == 3 ? 3.0 + 3 + 1 + 2 + 3 : 2.0 * s);
+    }
+}
+
+void TestPipeline::firstFailingFileInListOrderDecides()
+{
+    // A small broken file late in the list is parsed long before a large early
+    // one is done; still the early broken file is the one reported.
+    QTemporaryDir in;
+    QVERIFY(in.isValid());
+    QByteArray large = "<report code=\"1\"><section code=\"1\">";
+    for (int r = 0; r < 100000; ++r)
+        large += "<row code=\"" + QByteArray::number(r) + "\"><col code=\"1\">1</col></row>";
+    writeFile(in.filePath(QStringLiteral("a.xml")), large + "</section></report>");
+    writeFile(in.filePath(QStringLiteral("b.xml")), large + "</section>"); // cut off
+    for (int f = 0; f < 20; ++f)
+        writeFile(in.filePath(QStringLiteral("c%1.xml").arg(f)), "<other/>");
+
+    for (int threads : {1, 4}) {
+        Summer summer;
+        summer.setReaderThreads(threads);
+        QVERIFY(!summer.readReports(in.path()));
+        QVERIFY2(summer.lastError().startsWith(QStringLiteral("Не удалось прочитать файл b.xml : ошибка XML в строке 1, столбце ")),
+                 qPrintable(summer.lastError()));
+    }
+}
+
+void TestPipeline::lastTitleValueReadWins()
+{
+    QTemporaryDir in;
+    QVERIFY(in.isValid());
+    for (int f = 0; f < 30; ++f) {
+        writeFile(in.filePath(QStringLiteral("%1.xml").arg(f, 2, 10, QLatin1Char('0'))),
+                  "<report><title><item name=\"who\" value=\"" + QByteArray::number(f)
+                      + "\"/><item name=\"f" + QByteArray::number(f) + "\" value=\"x\"/></title></report>");
+    }
+    Summer summer;
+    summer.setReaderThreads(4);
+    QVERIFY(summer.readReports(in.path()));
+    QCOMPARE(summer.titleItemMap().value(QStringLiteral("who")), QStringLiteral("29"));
+    QCOMPARE(summer.titleItemMap().size(), 31);
+    QVERIFY(summer.reportMap().isEmpty()); // title items alone make no group
+}
+
+QTEST_GUILESS_MAIN(TestPipeline)
+#include "tst_pipeline.moc"
