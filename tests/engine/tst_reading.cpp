@@ -507,6 +507,11 @@ private slots:
                 << QByteArray("<report code=\"1\">\n<sections>\n" + tu::cell("1", "1", "1", "5") + "\n") << 0 << 1 << 0;
         QTest::newRow("bad utf-8 in an attribute")
                 << QByteArray("<report code=\"\xc3(\"/>") << 1 << 1 << 0;
+        QTest::newRow("byte above ascii in us-ascii")
+                << QByteArray("<?xml version=\"1.0\" encoding=\"US-ASCII\"?>\n<report code=\"\xc4\"/>\n") << 2 << 1 << 0;
+        QTest::newRow("utf-8 encoded surrogate") << QByteArray("<report code=\"1\">\xed\xa0\x80</report>") << 1 << 1 << 0;
+        QTest::newRow("overlong utf-8") << QByteArray("<report code=\"1\">\xc0\xaf</report>") << 1 << 1 << 0;
+        QTest::newRow("control character") << QByteArray("<report code=\"1\">\x01</report>") << 1 << 1 << 0;
         QTest::newRow("two root elements") << QByteArray("<report code=\"1\"/>\n<report code=\"2\"/>\n") << 2 << 1 << 0;
         QTest::newRow("undefined entity") << QByteArray("<report code=\"1\">&nbsp;</report>") << 1 << 1 << 0;
         QTest::newRow("duplicate attribute") << QByteArray("<report code=\"1\" code=\"2\"/>") << 1 << 1 << 0;

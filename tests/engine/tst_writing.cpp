@@ -537,6 +537,9 @@ private slots:
         const QString out = freshOutput() + "/a/b/c";
         QVERIFY2(summer.writeReports(out, "1"), qPrintable(summer.lastError()));
         QCOMPARE(tu::entries(out), QStringList{"F_1_1.xml"});
+        // A new output file gets the same permissions as any other new file.
+        QVERIFY(tu::writeFile(out + "/plain.txt", "x"));
+        QCOMPARE(QFileInfo(out + "/F_1_1.xml").permissions(), QFileInfo(out + "/plain.txt").permissions());
     }
 
     void emptyStoreCreatesFolderOnly()
