@@ -327,14 +327,35 @@ bool Summer::writeReports(const QString &path, const QString &okpo)
         const QString name = ReportWriter::fileName(it.key());
         const QString filePath = dir.absoluteFilePath(name);
         const QFileInfo existing(filePath);
-        QSaveFile file(filePath);
-        if ((existing.exists() && (existing.isDir() || !existing.isWritable()))
-            || !file.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        // The report goes to a temporary file that replaces the old one only when
+        // it is complete. A new name is tried first, so that a name the file
+        // system refuses is told apart from a failed write.
+        bool placeholder = false;
+        if (!existing.exists()) {
+            QFile probe(filePath);
+            placeholder = probe.open(QIODevice::WriteOnly);
+            if (!placeholder) {
+                setError(QStringLiteral("Не получается открыть файл для записи"));
+                return false;
+            }
+        } else if (existing.isDir() || !existing.isWritable()) {
             setError(QStringLiteral("Не получается открыть файл для записи"));
             return false;
         }
-        if (!writer.write(&file, it.key(), it.value()) || !file.commit()) {
+        QSaveFile file(filePath);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered)) {
+            if (placeholder)
+                QFile::remove(filePath);
+            setError(QStringLiteral("Не получается открыть файл для записи"));
+            return false;
+        }
+        // Each step is checked: a file that was cut short (disk full) must never
+        // take the place of a good one, nor count as written.
+        if (!writer.write(&file, it.key(), it.value()) || !file.flush()
+            || file.error() != QFileDevice::NoError || !file.commit()) {
             file.cancelWriting();
+            if (placeholder)
+                QFile::remove(filePath);
             setError(QStringLiteral("Не удалось записать файл ") + name);
             return false;
         }

@@ -11,7 +11,7 @@
 
 namespace {
 
-const QString kDataDir = QStringLiteral(SVODAR_FIXTURES_DIR "/cli");
+const QString kDataDir = QStringLiteral(SVODAR_TEST_DATA_DIR "/cli");
 const QByteArray kSuccess = QStringLiteral("Отчеты были успешно просуммированны\n").toUtf8();
 
 struct Result
