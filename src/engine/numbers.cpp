@@ -1,5 +1,6 @@
 #include "numbers.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -107,12 +108,6 @@ bool parseValue(std::string_view utf8, double *value)
     // hexadecimal forms, and stop quietly at trailing junk.
     std::size_t i = 0;
     const std::size_t n = t.size();
-    std::size_t commas = 0, points = 0;
-    for (char c : t) {
-        commas += (c == ',');
-        points += (c == '.');
-    }
-    const char separator = (commas == 1 && points == 0) ? ',' : '.';
     bool negative = false;
     if (t[i] == '+' || t[i] == '-') {
         negative = (t[i] == '-');
@@ -143,8 +138,10 @@ bool parseValue(std::string_view utf8, double *value)
     };
     while (i < n && isDigit(t[i]))
         takeDigit(t[i++], false);
+    // A point, or a comma as the decimal point (Russian habit). The form allows
+    // one separator only, so "exactly one comma and no point" comes out of it.
     std::size_t separatorAt = std::string_view::npos;
-    if (i < n && t[i] == separator) {
+    if (i < n && (t[i] == '.' || t[i] == ',')) {
         separatorAt = i++;
         while (i < n && isDigit(t[i]))
             takeDigit(t[i++], true);
@@ -185,7 +182,7 @@ bool parseValue(std::string_view utf8, double *value)
 
     std::string_view body = t.substr(mantissaStart);
     std::string copy;
-    if (separator == ',' && separatorAt != std::string_view::npos) {
+    if (separatorAt != std::string_view::npos && t[separatorAt] == ',') {
         copy.assign(body);
         copy[separatorAt - mantissaStart] = '.';
         body = copy;
@@ -274,22 +271,27 @@ bool quickDigits(double x, char *digits, int *exponent)
     using u128 = unsigned __int128;
     if (!(x >= 1e-8 && x < 1e15))
         return false;
-    int binary = 0;
-    const double fraction = std::frexp(x, &binary); // x = fraction * 2^binary, fraction in [0.5, 1)
-    const quint64 m = quint64(std::ldexp(fraction, 53)); // exact: 53 bits
-    const int shift = 53 - binary;                       // x = m * 2^-shift
+    quint64 bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    const int binary = int(bits >> 52) - 1022; // x = m * 2^(binary - 53), normal here
+    const quint64 m = (bits & ((quint64(1) << 52) - 1)) | (quint64(1) << 52);
+    const int shift = 53 - binary;
     if (shift <= 0 || shift >= 120)
         return false;
-    // floor(log10(x)), or one less; corrected below
-    int e = int(std::floor((binary - 1) * 0.30102999566398120));
+    static constexpr auto powers = [] {
+        std::array<u128, 23> p{};
+        p[0] = 1;
+        for (std::size_t i = 1; i < p.size(); ++i)
+            p[i] = p[i - 1] * 10;
+        return p;
+    }();
+    // floor(log10(x)), or one less (log10(2) ~ 78913 / 2^18); corrected below
+    int e = ((binary - 1) * 78913) >> 18;
     for (int attempt = 0; attempt < 2; ++attempt) {
         const int k = 14 - e;
         if (k < 0 || k > 22)
             return false;
-        u128 power = 1;
-        for (int i = 0; i < k; ++i)
-            power *= 10;
-        const u128 scaled = u128(m) * power;
+        const u128 scaled = u128(m) * powers[std::size_t(k)];
         u128 n = scaled >> shift;
         const u128 rest = scaled - (n << shift);
         const u128 half = u128(1) << (shift - 1);
