@@ -69,6 +69,8 @@ public:
 private:
     struct Parser;
     std::unique_ptr<Parser> d;
+    std::unique_ptr<char[]> m_raw; // a block of a file that is turned into UTF-8
+
 };
 
 #endif // REPORTREADER_H
