@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QStringEncoder>
 #include <QTest>
 
 #include <random>
@@ -46,6 +47,8 @@ private slots:
     void largeFileArrivesWhole();
     void firstFailingFileInListOrderDecides();
     void lastTitleValueReadWins();
+    void singleByteEncodingsReadLikeUtf8_data();
+    void singleByteEncodingsReadLikeUtf8();
 };
 
 void TestPipeline::threadCountDoesNotChangeTheResult()
@@ -175,6 +178,55 @@ void TestPipeline::lastTitleValueReadWins()
     QCOMPARE(summer.titleItemMap().value(QStringLiteral("who")), QStringLiteral("29"));
     QCOMPARE(summer.titleItemMap().size(), 31);
     QVERIFY(summer.reportMap().isEmpty()); // title items alone make no group
+}
+
+void TestPipeline::singleByteEncodingsReadLikeUtf8_data()
+{
+    QTest::addColumn<QByteArray>("declaration");
+    QTest::addColumn<QByteArray>("encoding");
+    QTest::newRow("windows-1251") << QByteArray("<?xml version=\"1.0\" encoding=\"windows-1251\"?>") << QByteArray("windows-1251");
+    QTest::newRow("spaced, single quotes") << QByteArray("<?xml version='1.0'  encoding = 'CP1251' ?>") << QByteArray("windows-1251");
+    QTest::newRow("KOI8-R") << QByteArray("<?xml version=\"1.0\" encoding=\"KOI8-R\" standalone=\"yes\"?>") << QByteArray("KOI8-R");
+}
+
+void TestPipeline::singleByteEncodingsReadLikeUtf8()
+{
+    // A report of several megabytes, so that its text crosses many read blocks.
+    QFETCH(QByteArray, declaration);
+    QFETCH(QByteArray, encoding);
+    QString text = QStringLiteral("<report code=\"Ф1\" year=\"2014\" period=\"Год\"><title>"
+                                  "<item name=\"Организация\" value=\"ГБУЗ &quot;Областная больница&quot; 1\"/></title><sections>");
+    for (int s = 1; s <= 4; ++s) {
+        text += QStringLiteral("<section code=\"%1\">").arg(s);
+        for (int r = 0; r < 10000; ++r)
+            text += QStringLiteral("<row code=\"%1\" s1=\"Район %2\" s2=\"ёЁъЪ\"><col code=\"1\">%3,5</col></row>\n")
+                        .arg(r).arg(r % 17).arg(r);
+        text += QStringLiteral("</section>");
+    }
+    text += QStringLiteral("</sections></report>");
+
+    QTemporaryDir utf8, single;
+    QVERIFY(utf8.isValid() && single.isValid());
+    writeFile(utf8.filePath(QStringLiteral("a.xml")), text.toUtf8());
+    QStringEncoder encoder(encoding.constData());
+    QVERIFY(encoder.isValid());
+    const QByteArray bytes = declaration + QByteArray(encoder.encode(text));
+    QVERIFY(!encoder.hasError());
+    QVERIFY(bytes.size() > 2 * 1024 * 1024);
+    writeFile(single.filePath(QStringLiteral("a.xml")), bytes);
+
+    Summer fromUtf8, fromSingle;
+    QVERIFY(fromUtf8.readReports(utf8.path()));
+    QVERIFY2(fromSingle.readReports(single.path()), qPrintable(fromSingle.lastError()));
+    QCOMPARE(fromSingle.titleItemMap(), fromUtf8.titleItemMap());
+    QCOMPARE(fromSingle.reportMap().keys(), fromUtf8.reportMap().keys());
+    const SectionMap a = fromSingle.reportMap().first();
+    const SectionMap b = fromUtf8.reportMap().first();
+    QCOMPARE(a.size(), 4);
+    for (quint32 s = 1; s <= 4; ++s) {
+        QCOMPARE(a.value(s).keys(), b.value(s).keys());
+        QCOMPARE(a.value(s).value({5, QStringLiteral("Район 5"), QStringLiteral("ёЁъЪ"), {}}).value(1), 5.5);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPipeline)
