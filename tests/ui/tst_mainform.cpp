@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -129,6 +130,8 @@ private slots:
     void runSucceeds();
     void runFails_data();
     void runFails();
+
+    void closingTheWindowEndsTheProgram();
 };
 
 void tst_mainForm::window()
@@ -439,6 +442,17 @@ void tst_mainForm::runFails()
     QCOMPARE(box.parent, form.centralWidget());
     // A failed read writes nothing, not even the output folder.
     QVERIFY(!QFileInfo::exists(tmp.filePath(output)));
+}
+
+void tst_mainForm::closingTheWindowEndsTheProgram()
+{
+    // As the program runs it: the event loop ends with 0 once the window is closed.
+    mainForm form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTimer::singleShot(0, &form, &QWidget::close);
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(!form.isVisible());
 }
 
 QTEST_MAIN(tst_mainForm)
