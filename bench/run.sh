@@ -112,6 +112,8 @@ measure() {
     tf=$(mktemp) lf=$(mktemp)
     for ((i = 1; i <= RUNS; i++)); do
         eval "$prep"
+        # Wall time from the shell's microsecond clock (time's %e has 10 ms steps).
+        local t0=$EPOCHREALTIME
         if ! /usr/bin/time -f '%e %U %S %M' -o "$tf" "$@" >"$lf" 2>&1; then
             cat "$lf" >&2
             die "$label: run $i failed"
@@ -121,8 +123,9 @@ measure() {
             head -20 "$lf" >&2
             die "$label: expected no output"
         fi
-        local wall user sys rss
+        local t1=$EPOCHREALTIME wall user sys rss
         read -r wall user sys rss <"$tf"
+        wall=$(calc "${t1/,/.} - ${t0/,/.}" 3)
         walls+=("$wall")
         cpus+=("$(calc "$user + $sys")")
         rsss+=("$(calc "$rss / 1024" 1)")
