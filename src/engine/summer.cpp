@@ -121,11 +121,15 @@ class ReadPipeline
 {
 public:
     ReadPipeline(const QDir &dir, const QStringList &names, int threads)
-        : m_dir(dir)
-        , m_names(names)
+        : m_names(names)
         , m_window(std::size_t(2 * threads + 2))
         , m_slots(m_window)
     {
+        // Paths are made here, once: a QDir caches its absolute path lazily and
+        // must not be shared between threads.
+        m_paths.reserve(names.size());
+        for (const QString &name : names)
+            m_paths.append(dir.absoluteFilePath(name));
         for (int i = 0; i < threads; ++i)
             m_workers.emplace_back([this] { work(); });
     }
@@ -213,7 +217,7 @@ private:
                 m_slots[i % m_window].index = i;
             }
             Slot &slot = m_slots[i % m_window];
-            const QString path = m_dir.absoluteFilePath(m_names.at(qsizetype(i)));
+            const QString &path = m_paths.at(qsizetype(i));
             // Only regular files are read: a sub-folder, or anything that could
             // block or never end, is passed over.
             const bool regular = QFileInfo(path).isFile();
@@ -249,8 +253,8 @@ private:
         }
     }
 
-    const QDir m_dir;
     const QStringList m_names;
+    QStringList m_paths;
     const std::size_t m_window;
 
     std::mutex m_mutex;
