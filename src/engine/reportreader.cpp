@@ -104,31 +104,29 @@ bool encodingProblem(XML_Error code)
     return code == XML_ERROR_UNKNOWN_ENCODING || code == XML_ERROR_INCORRECT_ENCODING;
 }
 
-// Whether a file that broke off before its report element shows one further on:
-// such a file is a damaged report, not a file of some other kind.
-bool mentionsReport(const QString &path)
+// Whether the parser stopped inside a <report> or <draft> start tag: such a file
+// has its report element, even though the element could not be read whole.
+bool stoppedInReportTag(XML_Parser xml)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    int offset = 0, size = 0;
+    const char *context = XML_GetInputContext(xml, &offset, &size);
+    if (!context || offset < 0 || offset > size)
         return false;
-    const QByteArray tags[] = {QByteArrayLiteral("<report"), QByteArrayLiteral("<draft")};
-    QByteArray tail;
-    while (!file.atEnd()) {
-        const QByteArray block = file.read(BlockSize);
-        if (block.isEmpty())
-            break;
-        const QByteArray text = tail + block;
-        for (const QByteArray &tag : tags) {
-            for (qsizetype at = text.indexOf(tag); at >= 0; at = text.indexOf(tag, at + 1)) {
-                const qsizetype next = at + tag.size();
-                if (next >= text.size())
-                    break; // decided with the next block
-                const char c = text.at(next);
-                if (c == '>' || c == '/' || isXmlSpace(c))
-                    return true;
-            }
-        }
-        tail = text.right(8);
+    // Attribute values hold no '<', so the last one before the error opens the tag.
+    int start = std::min(offset, size - 1);
+    while (start >= 0 && context[start] != '<')
+        --start;
+    if (start < 0)
+        return false;
+    const std::string_view tag(context + start + 1, std::size_t(size - start - 1));
+    for (std::string_view name : {std::string_view("report"), std::string_view("draft")}) {
+        if (tag.substr(0, name.size()) != name)
+            continue;
+        if (tag.size() == name.size())
+            return true; // the file ends right after the name
+        const char next = tag[name.size()];
+        if (isXmlSpace(next) || next == '/' || next == '>')
+            return true;
     }
     return false;
 }
@@ -614,8 +612,11 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
             break;
     }
 
+    // A file is a report when the parser reached its report element before any
+    // error. One whose encoding cannot be read at all might be one: an XML error.
     if (!p.reportFound && !p.draftFound
-        && (wellFormed || !(encodingProblem(XML_GetErrorCode(p.xml)) || mentionsReport(path)))) {
+        && (wellFormed
+            || !(encodingProblem(XML_GetErrorCode(p.xml)) || stoppedInReportTag(p.xml)))) {
         report = FileReport();
         report.status = FileReport::Status::NoReportElement;
         return report;

@@ -354,6 +354,10 @@ private slots:
                 << QByteArray("<root><title><item name=\"a\" value=\"b\"/></title><sections>"
                               "<section code=\"1\"><row code=\"1\"><col code=\"1\">5</col></row></section>"
                               "</sections></root>");
+        // Broken before its report element was reached: nothing shows it is a report.
+        QTest::newRow("error before the report element")
+                << QByteArray("<root>&undefined;<report code=\"1\"/></root>");
+        QTest::newRow("garbage") << QByteArray("hello");
     }
     void noReportElement()
     {
@@ -515,6 +519,9 @@ private slots:
         QTest::newRow("two root elements") << QByteArray("<report code=\"1\"/>\n<report code=\"2\"/>\n") << 2 << 1 << 0;
         QTest::newRow("undefined entity") << QByteArray("<report code=\"1\">&nbsp;</report>") << 1 << 1 << 0;
         QTest::newRow("duplicate attribute") << QByteArray("<report code=\"1\" code=\"2\"/>") << 1 << 1 << 0;
+        QTest::newRow("cut off in the report start tag")
+                << QByteArray("<?xml version=\"1.0\"?>\n<report code=\"06010") << 2 << 1 << 0;
+        QTest::newRow("cut off in the draft start tag") << QByteArray("<draft") << 1 << 1 << 0;
         QTest::newRow("unsupported encoding")
                 << QByteArray("<?xml version=\"1.0\" encoding=\"x-no-such-charset\"?>\n<report code=\"1\"/>\n")
                 << 0 << 1 << 0;
