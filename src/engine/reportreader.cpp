@@ -314,7 +314,6 @@ struct ReportReader::Parser
         XML_SetCdataSectionHandler(xml, onCdataStart, onCdataEnd);
         XML_SetCommentHandler(xml, onComment);
         XML_SetProcessingInstructionHandler(xml, onPi);
-        XML_SetSkippedEntityHandler(xml, onSkippedEntity);
         XML_SetUnknownEncodingHandler(xml, unknownEncoding, nullptr);
         XML_SetCharacterDataHandler(xml, nullptr);
     }
@@ -531,11 +530,6 @@ struct ReportReader::Parser
     static void XMLCALL onPi(void *p, const XML_Char *, const XML_Char *)
     {
         static_cast<Parser *>(p)->boundary(Boundary::Other);
-    }
-    static void XMLCALL onSkippedEntity(void *p, const XML_Char *, int isParameter)
-    {
-        if (!isParameter)
-            static_cast<Parser *>(p)->boundary(Boundary::Other);
     }
 };
 

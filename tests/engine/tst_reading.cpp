@@ -754,6 +754,21 @@ private slots:
         QCOMPARE(tu::dump(summer.reportMap()), want);
     }
 
+    void referenceToUndeclaredEntityIsLeftOut()
+    {
+        // With an external DTD that is never loaded, an unknown entity cannot be
+        // resolved; it is dropped and the text around it stays one text.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(tu::writeFile(dir.filePath("a.xml"),
+                              "<!DOCTYPE report SYSTEM \"report.dtd\"><report code=\"F\" year=\"2014\" period=\"1\"><section code=\"1\">"
+                              "<row code=\"1\"><col code=\"1\">1&undeclared;2</col><col code=\"2\">&undeclared;3</col>"
+                              "</row></section></report>"));
+        Summer summer;
+        QVERIFY(summer.readReports(dir.path()));
+        QCOMPARE(tu::dump(summer.reportMap()), QStringList({tu::line(1, 1, 1, 12), tu::line(1, 1, 2, 3)}));
+    }
+
     void longTextsAcrossReadBuffers()
     {
         // Many values with varying padding, so that values, blanks and references
