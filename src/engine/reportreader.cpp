@@ -290,7 +290,6 @@ struct ReportReader::Parser
     quint32 colCode = 0;
     std::string text;
 
-
     Parser() { xml = XML_ParserCreate(nullptr); }
     ~Parser() { XML_ParserFree(xml); }
 

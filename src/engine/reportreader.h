@@ -41,7 +41,7 @@ struct FileReport
     ReportKey key;
     QList<std::pair<QString, QString>> items; // name, value in document order
     quint32 rowBase = 0;     // index of rows.front(): earlier rows went out in parts
-    std::vector<Row> rows;   // distinct section and row addresses of the file
+    std::vector<Row> rows;   // the section and row each cell adds to, one per row element
     std::vector<Cell> cells; // every value to add, in adding order
 };
 
