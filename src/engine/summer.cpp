@@ -20,11 +20,12 @@ namespace {
 
 // The report files of a folder: entries named *.xml in any letter case, hidden ones
 // left out, sorted by their lower-cased names, code unit by code unit. Names that
-// differ only in case keep a fixed order too.
+// differ only in case keep a fixed order too. Entries of every kind are listed
+// (a sub-folder, a FIFO, a dangling link); the reading passes over all but files.
 QStringList listReports(const QDir &dir)
 {
     QStringList names = dir.entryList({QStringLiteral("*.xml")},
-                                      QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
+                                      QDir::Files | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot,
                                       QDir::Unsorted);
     std::vector<std::pair<QString, QString>> keyed;
     keyed.reserve(std::size_t(names.size()));

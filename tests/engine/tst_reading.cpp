@@ -264,6 +264,19 @@ private slots:
         QCOMPARE(summer.lastError(), QString());
     }
 
+    void fifoOrDanglingLinkAloneGivesEmptyStore()
+    {
+        // They match *.xml, so the folder has xml entries; none of them is read.
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath("pipe.xml")).constData(), 0644), 0);
+        QVERIFY(QFile::link(dir.filePath("gone.txt"), dir.filePath("link.xml")));
+        Summer summer;
+        QVERIFY2(summer.readReports(dir.path()), qPrintable(summer.lastError()));
+        QVERIFY(summer.reportMap().isEmpty());
+        QVERIFY(summer.titleItemMap().isEmpty());
+    }
+
     void nonRegularEntriesAreSkipped()
     {
         QTemporaryDir dir;
