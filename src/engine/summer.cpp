@@ -267,6 +267,116 @@ private:
     std::vector<std::thread> m_workers;
 };
 
+// Writes the summed reports, several at once. Each report goes to a temporary
+// file that takes the place of the old one only when it is complete, and these
+// replacements happen strictly in key order: when a group fails, the files of the
+// groups before it stay and no later group's file appears.
+class GroupWriter
+{
+public:
+    GroupWriter(const QDir &dir, const ReportMap &reports, const ReportWriter &writer)
+        : m_writer(writer)
+    {
+        for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
+            const QString name = ReportWriter::fileName(it.key());
+            m_groups.push_back({it, name, dir.absoluteFilePath(name)});
+        }
+    }
+
+    // Returns the message of the first group in key order that failed, or nothing.
+    QString run(int threads)
+    {
+        std::vector<std::thread> workers;
+        for (int i = 1; i < threads; ++i)
+            workers.emplace_back([this] { work(); });
+        work();
+        for (std::thread &t : workers)
+            t.join();
+        return m_error;
+    }
+
+private:
+    struct Group
+    {
+        ReportMap::const_iterator it;
+        QString name;
+        QString path;
+    };
+
+    void work()
+    {
+        for (;;) {
+            const std::size_t i = m_next.fetch_add(1);
+            if (i >= m_groups.size())
+                return;
+            const Group &group = m_groups[i];
+            // After a failure the turn is still taken, so that no one waits for it.
+            const bool skip = m_failed.load();
+
+            QString error;
+            bool placeholder = false;
+            QSaveFile file(group.path);
+            if (!skip) {
+                // A new name is tried first, so that a name the file system
+                // refuses is told apart from a failed write.
+                const QFileInfo existing(group.path);
+                if (!existing.exists()) {
+                    QFile probe(group.path);
+                    placeholder = probe.open(QIODevice::WriteOnly);
+                    if (!placeholder)
+                        error = openError();
+                } else if (existing.isDir() || !existing.isWritable()) {
+                    error = openError();
+                }
+                const auto mode = QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered;
+                if (error.isEmpty() && !file.open(mode))
+                    error = openError();
+                // Each step is checked: a file cut short (disk full) must never
+                // take the place of a good one, nor count as written.
+                if (error.isEmpty()
+                    && (!m_writer.write(&file, group.it.key(), group.it.value()) || !file.flush()
+                        || file.error() != QFileDevice::NoError)) {
+                    error = writeError(group.name);
+                }
+            }
+
+            std::unique_lock lock(m_mutex);
+            m_turn.wait(lock, [&] { return m_committed == i; });
+            if (!m_failed && !skip && error.isEmpty() && !file.commit())
+                error = writeError(group.name);
+            if (m_failed || skip || !error.isEmpty()) {
+                if (file.isOpen())
+                    file.cancelWriting();
+                if (placeholder)
+                    QFile::remove(group.path);
+                if (!m_failed) {
+                    m_failed = true;
+                    m_error = error;
+                }
+            }
+            ++m_committed;
+            lock.unlock();
+            m_turn.notify_all();
+        }
+    }
+
+    static QString openError() { return QStringLiteral("Не получается открыть файл для записи"); }
+    static QString writeError(const QString &name)
+    {
+        return QStringLiteral("Не удалось записать файл ") + name;
+    }
+
+    const ReportWriter &m_writer;
+    std::vector<Group> m_groups;
+    std::atomic<std::size_t> m_next = 0;
+    std::atomic<bool> m_failed = false;
+
+    std::mutex m_mutex;
+    std::condition_variable m_turn;
+    std::size_t m_committed = 0; // groups whose turn is over
+    QString m_error;
+};
+
 } // namespace
 
 Summer::Summer() = default;
@@ -328,42 +438,12 @@ bool Summer::writeReports(const QString &path, const QString &okpo)
     }
 
     const ReportWriter writer(okpo, titleItems);
-    for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
-        const QString name = ReportWriter::fileName(it.key());
-        const QString filePath = dir.absoluteFilePath(name);
-        const QFileInfo existing(filePath);
-        // The report goes to a temporary file that replaces the old one only when
-        // it is complete. A new name is tried first, so that a name the file
-        // system refuses is told apart from a failed write.
-        bool placeholder = false;
-        if (!existing.exists()) {
-            QFile probe(filePath);
-            placeholder = probe.open(QIODevice::WriteOnly);
-            if (!placeholder) {
-                setError(QStringLiteral("Не получается открыть файл для записи"));
-                return false;
-            }
-        } else if (existing.isDir() || !existing.isWritable()) {
-            setError(QStringLiteral("Не получается открыть файл для записи"));
-            return false;
-        }
-        QSaveFile file(filePath);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered)) {
-            if (placeholder)
-                QFile::remove(filePath);
-            setError(QStringLiteral("Не получается открыть файл для записи"));
-            return false;
-        }
-        // Each step is checked: a file that was cut short (disk full) must never
-        // take the place of a good one, nor count as written.
-        if (!writer.write(&file, it.key(), it.value()) || !file.flush()
-            || file.error() != QFileDevice::NoError || !file.commit()) {
-            file.cancelWriting();
-            if (placeholder)
-                QFile::remove(filePath);
-            setError(QStringLiteral("Не удалось записать файл ") + name);
-            return false;
-        }
+    const int threads = std::clamp(readerThreads > 0 ? readerThreads : QThread::idealThreadCount(),
+                                   1, int(std::min<qsizetype>(reports.size(), 16)));
+    const QString error = GroupWriter(dir, reports, writer).run(threads);
+    if (!error.isEmpty()) {
+        setError(error);
+        return false;
     }
     return true;
 }

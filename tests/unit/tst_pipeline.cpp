@@ -47,6 +47,8 @@ private slots:
     void largeFileArrivesWhole();
     void firstFailingFileInListOrderDecides();
     void lastTitleValueReadWins();
+    void writingStopsAtFirstFailingGroup_data();
+    void writingStopsAtFirstFailingGroup();
     void singleByteEncodingsReadLikeUtf8_data();
     void singleByteEncodingsReadLikeUtf8();
 };
@@ -178,6 +180,40 @@ void TestPipeline::lastTitleValueReadWins()
     QCOMPARE(summer.titleItemMap().value(QStringLiteral("who")), QStringLiteral("29"));
     QCOMPARE(summer.titleItemMap().size(), 31);
     QVERIFY(summer.reportMap().isEmpty()); // title items alone make no group
+}
+
+void TestPipeline::writingStopsAtFirstFailingGroup_data()
+{
+    QTest::addColumn<int>("threads");
+    QTest::newRow("one thread") << 1;
+    QTest::newRow("four threads") << 4;
+}
+
+void TestPipeline::writingStopsAtFirstFailingGroup()
+{
+    // Groups are written at once, but a failure still leaves exactly the files of
+    // the groups before it, and nothing half-written or temporary.
+    QFETCH(int, threads);
+    QTemporaryDir in, out;
+    QVERIFY(in.isValid() && out.isValid());
+    for (int g = 0; g < 12; ++g) {
+        writeFile(in.filePath(QStringLiteral("%1.xml").arg(g)),
+                  "<report code=\"G" + QByteArray::number(g + 10) + "\" year=\"1\" period=\"1\">"
+                  "<section code=\"1\"><row code=\"1\"><col code=\"1\">1</col></row></section></report>");
+    }
+    QVERIFY(QDir(out.path()).mkdir(QStringLiteral("G15_1_1.xml"))); // the 6th group cannot be written
+    writeFile(out.filePath(QStringLiteral("G20_1_1.xml")), "older");
+
+    Summer summer;
+    summer.setReaderThreads(threads);
+    QVERIFY(summer.readReports(in.path()));
+    QVERIFY(!summer.writeReports(out.path(), QStringLiteral("1")));
+    QCOMPARE(summer.lastError(), QStringLiteral("Не получается открыть файл для записи"));
+    QCOMPARE(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList({"G10_1_1.xml", "G11_1_1.xml", "G12_1_1.xml", "G13_1_1.xml", "G14_1_1.xml",
+                          "G15_1_1.xml", "G20_1_1.xml"}));
+    QCOMPARE(readFile(out.filePath(QStringLiteral("G20_1_1.xml"))), QByteArray("older"));
+    QVERIFY(readFile(out.filePath(QStringLiteral("G14_1_1.xml"))).startsWith("<report code=\"G14\""));
 }
 
 void TestPipeline::singleByteEncodingsReadLikeUtf8_data()
