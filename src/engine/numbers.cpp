@@ -241,31 +241,51 @@ char *layOut(char *out, bool negative, const char *digits, int count, int expone
 }
 
 // Writes n < 10^15 as exactly 15 decimal digits.
-void writeDigits(char *digits, quint64 n)
+// Writes the significant digits of n < 10^15, read as 15 digits, without its
+// trailing zeros, and returns how many there are.
+int writeDigits(char *digits, quint64 n)
 {
     static constexpr char pairs[] =
         "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
         "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
         "8081828384858687888990919293949596979899";
-    auto eight = [](char *out, quint32 v) { // v < 10^8 as 8 digits
-        for (int i = 6; i >= 0; i -= 2) {
-            const quint32 pair = v % 100;
-            v /= 100;
-            out[i] = pairs[2 * pair];
-            out[i + 1] = pairs[2 * pair + 1];
-        }
-    };
+    int count = 15;
+    if (n % 100000000 == 0) {
+        n /= 100000000;
+        count -= 8;
+    }
+    if (n % 10000 == 0) {
+        n /= 10000;
+        count -= 4;
+    }
+    if (n % 100 == 0) {
+        n /= 100;
+        count -= 2;
+    }
+    if (n % 10 == 0) {
+        n /= 10;
+        count -= 1;
+    }
     char buffer[16];
-    eight(buffer, quint32(n / 100000000));
-    eight(buffer + 8, quint32(n % 100000000));
-    std::memcpy(digits, buffer + 1, 15);
+    char *p = buffer + 16;
+    while (n >= 10) {
+        const auto pair = unsigned(n % 100);
+        n /= 100;
+        p -= 2;
+        p[0] = pairs[2 * pair];
+        p[1] = pairs[2 * pair + 1];
+    }
+    if (p > buffer + 16 - count)
+        *--p = char('0' + n);
+    std::memcpy(digits, buffer + 16 - count, std::size_t(count));
+    return count;
 }
 
 // The 15 significant digits of |x|, rounded exactly (ties to even, as printf
 // does), for 1e-8 <= |x| < 1e15 with 128-bit integers: x = m * 2^-s, so
 // x * 10^k = (m * 10^k) >> s, with k <= 22 small enough for m * 10^k to fit.
 // False when this way does not apply.
-bool quickDigits(double x, char *digits, int *exponent)
+bool quickDigits(double x, char *digits, int *count, int *exponent)
 {
 #ifdef __SIZEOF_INT128__
     using u128 = unsigned __int128;
@@ -308,13 +328,14 @@ bool quickDigits(double x, char *digits, int *exponent)
             --e;
             continue;
         }
-        writeDigits(digits, quint64(n));
+        *count = writeDigits(digits, quint64(n));
         *exponent = e;
         return true;
     }
 #else
     Q_UNUSED(x);
     Q_UNUSED(digits);
+    Q_UNUSED(count);
     Q_UNUSED(exponent);
 #endif
     return false;
@@ -329,8 +350,9 @@ char *formatTotal(double total, char *buffer)
     if (total == 0) {
         return layOut(buffer, std::signbit(total), "0", 1, 0);
     }
-    if (quickDigits(std::fabs(total), digits, &exponent))
-        return layOut(buffer, total < 0, digits, 15, exponent);
+    int count = 0;
+    if (quickDigits(std::fabs(total), digits, &count, &exponent))
+        return layOut(buffer, total < 0, digits, count, exponent);
     return std::to_chars(buffer, buffer + TotalTextMax, total, std::chars_format::general, 15).ptr;
 }
 
