@@ -2,7 +2,7 @@
 # Throughput benchmark: svodar-cli against expat's xmlwf (a well-formedness
 # check, i.e. a bare parse) on three generated corpora.
 #
-#   bench/run.sh [F] [W] [B]      (default: all three)
+#   bench/run.sh [F] [W] [U] [B]      (default: all four)
 #
 # Environment:
 #   SVODAR_BENCH_DIR  work folder for corpora and outputs (default /tmp/svodar-bench)
@@ -13,6 +13,7 @@
 # Corpora (generated once, regenerated when their parameters or the generator change):
 #   F  2,000 reports of ~170 KB (5 sections x 100 rows x 10 cols), 20 groups, UTF-8
 #   W  200 reports of the same shape, windows-1251
+#   U  the same 200 reports as W, in UTF-8 (W's twin, to compare per MB on equal terms)
 #   B  one report of ~200 MB with 6,000,000 distinct cells (60 x 10,000 x 10)
 set -euo pipefail
 
@@ -26,10 +27,10 @@ SUCCESS_TEXT="Отчеты были успешно просуммированн�
 
 CORPORA=("$@")
 if [ ${#CORPORA[@]} -eq 0 ]; then
-    CORPORA=(F W B)
+    CORPORA=(F W U B)
 fi
 for c in "${CORPORA[@]}"; do
-    case $c in F|W|B) ;; *) echo "unknown corpus '$c' (F, W or B)" >&2; exit 2 ;; esac
+    case $c in F|W|U|B) ;; *) echo "unknown corpus '$c' (F, W, U or B)" >&2; exit 2 ;; esac
 done
 
 log() { printf '== %s\n' "$*" >&2; }
@@ -70,11 +71,12 @@ CLI=$BUILD_DIR/src/cli/svodar-cli
 declare -A GEN_ARGS=(
     [F]="--files 2000 --groups 20 --sections 5 --rows 100 --cols 10 --indent 1 --drafts 0.05 --seed 1"
     [W]="--files 200 --groups 20 --sections 5 --rows 100 --cols 10 --indent 1 --drafts 0.05 --seed 2 --encoding windows-1251"
+    [U]="--files 200 --groups 20 --sections 5 --rows 100 --cols 10 --indent 1 --drafts 0.05 --seed 2"
     [B]="--single --sections 60 --rows 10000 --cols 10 --indent 1 --empty 0 --text 0 --seed 3"
 )
-declare -A EXPECT_BYTES=([F]=340000000 [W]=34000000 [B]=200000000)
-declare -A EXPECT_GROUPS=([F]=20 [W]=20 [B]=1)
-declare -A XMLWF_OPTS=([F]="" [W]="-e ISO-8859-1" [B]="")
+declare -A EXPECT_BYTES=([F]=340000000 [W]=34000000 [U]=34000000 [B]=200000000)
+declare -A EXPECT_GROUPS=([F]=20 [W]=20 [U]=20 [B]=1)
+declare -A XMLWF_OPTS=([F]="" [W]="-e ISO-8859-1" [U]="" [B]="")
 GEN_SUM=$(cat "$ROOT/bench/genreports.cpp" | md5sum | cut -d' ' -f1)
 
 mkdir -p "$WORK"
@@ -233,6 +235,15 @@ done
                     else
                         printf '; per-MB target needs F in the same run\n'
                     fi
+                    if [ -n "${WALL_S[U]:-}" ]; then
+                        wpm=$(calc "1000 * ${WALL_S[W]} / ${SIZE_MB[W]}" 3)
+                        upm=$(calc "1000 * ${WALL_S[U]} / ${SIZE_MB[U]}" 3)
+                        printf '     per-MB wall %s ms vs U %s ms (the same reports in UTF-8): %+.1f%%\n' \
+                            "$wpm" "$upm" "$(calc "100 * ($wpm / $upm - 1)" 1)"
+                    fi
+                    ;;
+                U)
+                    printf '  U: wall ratio %s, CPU ratio %s (no target; the UTF-8 twin of W)\n' "$wr" "$cr"
                     ;;
                 B)
                     printf '  B: wall ratio %s (target <= 2.0) %s; CPU ratio %s (no target); peak %s MiB (target <= 300) %s\n' \
