@@ -7,7 +7,8 @@
 # Environment:
 #   SVODAR_BENCH_DIR  work folder for corpora and outputs (default /tmp/svodar-bench)
 #   BUILD_DIR         build folder (default <repo>/build-bench)
-#   RUNS              runs per program and corpus; the median is reported (default 3)
+#   RUNS              runs per program on F and B; the median is reported (default 3)
+#   SMALL_RUNS        runs per program on W and U, whose 0.2 s runs scatter more (default 9)
 #   XMLWF_ONLY=1      measure xmlwf only (svodar-cli is neither built nor run)
 #
 # Corpora (generated once, regenerated when their parameters or the generator change):
@@ -21,6 +22,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build-bench}
 WORK=${SVODAR_BENCH_DIR:-/tmp/svodar-bench}
 RUNS=${RUNS:-3}
+SMALL_RUNS=${SMALL_RUNS:-9}
 XMLWF_ONLY=${XMLWF_ONLY:-0}
 OKPO=01000001
 SUCCESS_TEXT="Отчеты были успешно просуммированны"
@@ -104,7 +106,7 @@ check() { # expression-is-true -> OK / MISS
     awk "BEGIN { exit !($1) }" && echo OK || echo MISS
 }
 
-# Runs a command RUNS times under /usr/bin/time; sets MED_WALL, MED_CPU, MED_RSS_MIB
+# Runs a command N times (the corpus's run count) under /usr/bin/time; sets MED_WALL, MED_CPU, MED_RSS_MIB
 # and MIN_WALL (the best run, less sensitive to other load on a shared machine).
 # $1: label, $2: command to run before each run (untimed), rest: the command.
 measure() {
@@ -112,7 +114,7 @@ measure() {
     shift 2
     local walls=() cpus=() rsss=() i tf lf
     tf=$(mktemp) lf=$(mktemp)
-    for ((i = 1; i <= RUNS; i++)); do
+    for ((i = 1; i <= N; i++)); do
         eval "$prep"
         # Wall time from the shell's microsecond clock (time's %e has 10 ms steps).
         local t0=$EPOCHREALTIME
@@ -157,6 +159,7 @@ RESULTS=$WORK/results.txt
 # --- measure -----------------------------------------------------------------
 for c in "${CORPORA[@]}"; do
     dir=$WORK/$c
+    case $c in W|U) N=$SMALL_RUNS ;; *) N=$RUNS ;; esac
     find "$dir/in" -type f -name '*.xml' -print0 | sort -z >"$dir/files.lst"
     nfiles=$(tr -cd '\0' <"$dir/files.lst" | wc -c)
     bytes=$(xargs -0 -a "$dir/files.lst" stat -c %s | awk '{ s += $1 } END { print s }')
@@ -199,7 +202,7 @@ done
     echo "Svodar benchmark — $(date -u '+%Y-%m-%d %H:%M UTC'), $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo '?')," \
          "$(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)," \
          "CPU busy before the runs $BUSY_BEFORE, after $(cpu_busy), $(xmlwf -v 2>&1 | head -1)"
-    echo "Medians of $RUNS runs (best wall: the fastest run); CPU = user + sys; MB = 10^6 bytes; peak = max RSS."
+    echo "Medians of $RUNS runs ($SMALL_RUNS on W and U) (best wall: the fastest run); CPU = user + sys; MB = 10^6 bytes; peak = max RSS."
     [[ " ${CORPORA[*]} " == *" W "* ]] && echo "W: xmlwf has no windows-1251 decoder on Linux, so it reads W with ${XMLWF_OPTS[W]} (one byte per character, same work)."
     echo
     printf '%-6s %-9s %-7s %9s %9s %9s %10s %11s\n' corpus input program "wall s" "CPU s" "MB/s" "peak MiB" "best wall s"

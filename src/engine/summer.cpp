@@ -16,6 +16,11 @@
 #include <optional>
 #include <thread>
 
+#ifdef Q_OS_LINUX
+#include <cerrno>
+#include <unistd.h>
+#endif
+
 namespace {
 
 // The report files of a folder: entries named *.xml in any letter case, hidden ones
@@ -338,6 +343,15 @@ private:
                         || file.error() != QFileDevice::NoError)) {
                     error = writeError(group.name);
                 }
+#if defined(Q_OS_LINUX)
+                // The data goes to disk here, on this thread, while others do the
+                // same; commit() syncs again, but finds nothing left to write, so
+                // the commits, which take turns, stay short. A disk that fails to
+                // take the data (EIO, ENOSPC) fails the file; one that cannot sync
+                // at all (EINVAL) is no error, as for commit().
+                if (error.isEmpty() && ::fdatasync(file.handle()) != 0 && errno != EINVAL)
+                    error = writeError(group.name);
+#endif
             }
 
             std::unique_lock lock(m_mutex);
