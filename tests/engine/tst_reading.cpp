@@ -576,6 +576,57 @@ private slots:
         QCOMPARE(tu::dump(summer.reportMap()), QStringList{tu::line(1, 1, 1, 1)});
     }
 
+    // An error inside a report or draft start tag makes an XML error; an error
+    // anywhere else before one is "no report element", whatever text looks like a
+    // tag in attribute values, comments or CDATA.
+    void errorAtTheReportTag_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("message"); // after "... bad.xml : "
+        const QString notFound = QStringLiteral("не найден тег <report> или <draft>");
+        auto at = [](int line, int column) {
+            return QStringLiteral("ошибка XML в строке %1, столбце %2").arg(line).arg(column);
+        };
+        auto utf16 = [](const QString &text, bool littleEndian) {
+            QByteArray bytes = littleEndian ? QByteArray("\xff\xfe") : QByteArray("\xfe\xff");
+            for (const QChar c : text) {
+                const char low = char(c.unicode() & 0xff), high = char(c.unicode() >> 8);
+                bytes += littleEndian ? QByteArray{&low, 1} + QByteArray{&high, 1}
+                                      : QByteArray{&high, 1} + QByteArray{&low, 1};
+            }
+            return bytes;
+        };
+
+        QTest::newRow("'<' in a report attribute") << QByteArray("<report bad=\"<\">") << at(1, 14);
+        QTest::newRow("control character right after the name") << QByteArray("<report\x01>") << at(1, 8);
+        QTest::newRow("bad utf-8 right after the name") << QByteArray("<draft\xff code=\"1\"/>") << at(1, 7);
+        QTest::newRow("no-break space after the name") << QByteArray("<report\xc2\xa0/>") << at(1, 8);
+        QTest::newRow("report tag after a megabyte of comment")
+                << "<!--" + QByteArray(1536 * 1024, 'x') + "-->\n<report a=\"1\" a=\"2\"/>" << at(2, 15);
+        QTest::newRow("windows-1251")
+                << QByteArray("<?xml version=\"1.0\" encoding=\"windows-1251\"?><report bad=\"<\"/>") << at(1, 59);
+        QTest::newRow("utf-16le, duplicate attribute")
+                << utf16(QStringLiteral("<report a=\"1\" a=\"2\"/>"), true) << at(1, 16);
+        QTest::newRow("utf-16be, cut off") << utf16(QStringLiteral("<report code=\"1\""), false) << at(1, 2);
+
+        QTest::newRow("longer name") << QByteArray("<reportx bad=\"<\"/>") << notFound;
+        QTest::newRow("longer name, cyrillic letter") << QByteArray("<report\xd0\xb9 bad=\"<\"/>") << notFound;
+        QTest::newRow("tag text in an attribute") << QByteArray("<doc a=\"<report x\">") << notFound;
+        QTest::newRow("tag text in a comment") << QByteArray("<doc><!-- <report --> &u;</doc>") << notFound;
+        QTest::newRow("tag text in cdata") << QByteArray("<doc><![CDATA[<report ]]>&u;</doc>") << notFound;
+    }
+    void errorAtTheReportTag()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(tu::writeFile(dir.filePath("bad.xml"), content));
+        Summer summer;
+        QVERIFY(!summer.readReports(dir.path()));
+        QCOMPARE(summer.lastError(), QStringLiteral("Не удалось прочитать файл bad.xml : ") + message);
+    }
+
     // ---- Title items -----------------------------------------------------------------
 
     void titleItems_data()
