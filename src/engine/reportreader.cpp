@@ -573,6 +573,7 @@ struct ReportReader::Parser
             report->rowBase += sent;
             report->rows.clear();
             report->cells.clear();
+            report->cells.reserve(PartCells); // the next part is as large
         }
     }
 
@@ -727,6 +728,9 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
         report.status = FileReport::Status::AccessError;
         return report;
     }
+    // Room for the cells at once (a cell takes 25 bytes of text at the least),
+    // so that the list is not copied over and over while it grows.
+    report.cells.reserve(std::size_t(std::clamp<qint64>(file.size() / 25, 0, PartCells)));
 
     Parser &p = *d;
     p.start(&report, &sink);
