@@ -452,7 +452,9 @@ bool Summer::writeReports(const QString &path, const QString &okpo)
     }
 
     const ReportWriter writer(okpo, titleItems);
-    const int threads = std::clamp(readerThreads > 0 ? readerThreads : QThread::idealThreadCount(),
+    // Writing mostly waits for the disk to take each file, so it runs on more
+    // threads than there are cores, unless a thread count was set.
+    const int threads = std::clamp(readerThreads > 0 ? readerThreads : std::max(QThread::idealThreadCount(), 8),
                                    1, int(std::min<qsizetype>(reports.size(), 16)));
     const QString error = GroupWriter(dir, reports, writer).run(threads);
     if (!error.isEmpty()) {

@@ -27,8 +27,10 @@ public:
     const ReportMap &reportMap() const { return reports; }
     const TitleItems &titleItemMap() const { return titleItems; }
 
-    // Number of files parsed at once; 0 (the default) means one per core.
-    // Results never depend on it: files are merged in list order on the calling thread.
+    // Number of threads that parse files and write summed ones; 0 (the default)
+    // means one per core for parsing and at least 8 for writing, which mostly
+    // waits for the disk. Results never depend on it: files are merged in list
+    // order on the calling thread, and summed files replaced in key order.
     void setReaderThreads(int count) { readerThreads = count; }
 
 private:
