@@ -79,7 +79,7 @@ declare -A GEN_ARGS=(
 declare -A EXPECT_BYTES=([F]=340000000 [W]=34000000 [U]=34000000 [B]=200000000)
 declare -A EXPECT_GROUPS=([F]=20 [W]=20 [U]=20 [B]=1)
 declare -A XMLWF_OPTS=([F]="" [W]="-e ISO-8859-1" [U]="" [B]="")
-GEN_SUM=$(cat "$ROOT/bench/genreports.cpp" | md5sum | cut -d' ' -f1)
+GEN_SUM=$(md5sum <"$ROOT/bench/genreports.cpp" | cut -d' ' -f1)
 
 mkdir -p "$WORK"
 for c in "${CORPORA[@]}"; do
@@ -106,40 +106,48 @@ check() { # expression-is-true -> OK / MISS
     awk "BEGIN { exit !($1) }" && echo OK || echo MISS
 }
 
-# Runs a command N times (the corpus's run count) under /usr/bin/time; sets MED_WALL, MED_CPU, MED_RSS_MIB
-# and MIN_WALL (the best run, less sensitive to other load on a shared machine).
-# $1: label, $2: command to run before each run (untimed), rest: the command.
-measure() {
+# Runs a command once under /usr/bin/time and adds its wall seconds, CPU seconds
+# and peak MiB to the lists of its label; LAST_LOG holds what it printed.
+# $1: label, $2: command to run before (untimed), rest: the command.
+declare -A WALLS CPUS RSSS
+measure_once() {
     local label=$1 prep=$2
     shift 2
-    local walls=() cpus=() rsss=() i tf lf
+    local tf lf
     tf=$(mktemp) lf=$(mktemp)
-    for ((i = 1; i <= N; i++)); do
-        eval "$prep"
-        # Wall time from the shell's microsecond clock (time's %e has 10 ms steps).
-        local t0=$EPOCHREALTIME
-        if ! /usr/bin/time -f '%e %U %S %M' -o "$tf" "$@" >"$lf" 2>&1; then
-            cat "$lf" >&2
-            die "$label: run $i failed"
-        fi
-        LAST_LOG=$(cat "$lf")
-        if [ -n "${EXPECT_EMPTY_OUTPUT:-}" ] && [ -n "$LAST_LOG" ]; then
-            head -20 "$lf" >&2
-            die "$label: expected no output"
-        fi
-        local t1=$EPOCHREALTIME wall user sys rss
-        read -r wall user sys rss <"$tf"
-        wall=$(calc "${t1/,/.} - ${t0/,/.}" 3)
-        walls+=("$wall")
-        cpus+=("$(calc "$user + $sys")")
-        rsss+=("$(calc "$rss / 1024" 1)")
-        log "$label run $i: wall ${wall}s user ${user}s sys ${sys}s peak $(calc "$rss / 1024" 1) MiB"
-    done
+    eval "$prep"
+    # Wall time from the shell's microsecond clock (time's %e has 10 ms steps).
+    local t0=$EPOCHREALTIME
+    if ! /usr/bin/time -f '%e %U %S %M' -o "$tf" "$@" >"$lf" 2>&1; then
+        cat "$lf" >&2
+        die "$label: run failed"
+    fi
+    local t1=$EPOCHREALTIME wall user sys rss
+    LAST_LOG=$(cat "$lf")
+    if [ -n "${EXPECT_EMPTY_OUTPUT:-}" ] && [ -n "$LAST_LOG" ]; then
+        head -20 "$lf" >&2
+        die "$label: expected no output"
+    fi
+    read -r wall user sys rss <"$tf"
     rm -f "$tf" "$lf"
-    MED_WALL=$(median "${walls[@]}")
-    MED_CPU=$(median "${cpus[@]}")
-    MED_RSS_MIB=$(median "${rsss[@]}")
-    MIN_WALL=$(printf '%s\n' "${walls[@]}" | sort -g | head -1)
+    wall=$(calc "${t1/,/.} - ${t0/,/.}" 3)
+    WALLS[$label]+=" $wall"
+    CPUS[$label]+=" $(calc "$user + $sys")"
+    RSSS[$label]+=" $(calc "$rss / 1024" 1)"
+    log "$label: wall ${wall}s user ${user}s sys ${sys}s peak $(calc "$rss / 1024" 1) MiB"
+}
+
+# Sets MED_WALL, MED_CPU, MED_RSS_MIB and MIN_WALL (the best run, less sensitive
+# to other load on a shared machine) from the runs of a label.
+summarise() {
+    # shellcheck disable=SC2086
+    MED_WALL=$(median ${WALLS[$1]})
+    # shellcheck disable=SC2086
+    MED_CPU=$(median ${CPUS[$1]})
+    # shellcheck disable=SC2086
+    MED_RSS_MIB=$(median ${RSSS[$1]})
+    # shellcheck disable=SC2086
+    MIN_WALL=$(printf '%s\n' ${WALLS[$1]} | sort -g | head -1)
 }
 
 # Share of the CPUs busy with other work over one second (the machine may be shared).
@@ -175,24 +183,31 @@ for c in "${CORPORA[@]}"; do
     log "corpus $c: warming the page cache"
     xargs -0 -a "$dir/files.lst" cat >/dev/null
 
+    # svodar-cli and xmlwf take turns, so that both meet the same load when the
+    # machine is shared.  xmlwf only checks well-formedness and prints nothing for
+    # a good file; it writes no files without -d.  xargs starts as few xmlwf
+    # processes as the argument limit allows; the time is the sum over them, the
+    # peak the largest.
+    out=$dir/out
+    for ((i = 1; i <= N; i++)); do
+        if [ "$XMLWF_ONLY" != 1 ]; then
+            EXPECT_EMPTY_OUTPUT="" measure_once "svodar $c" "rm -rf '$out'" "$CLI" --okpo "$OKPO" "$dir/in" "$out"
+            case $LAST_LOG in
+                *"$SUCCESS_TEXT"*) ;;
+                *) printf '%s\n' "$LAST_LOG" >&2; die "svodar $c: no success message" ;;
+            esac
+            ngroups=$(find "$out" -maxdepth 1 -name '*.xml' | wc -l)
+            [ "$ngroups" -eq "${EXPECT_GROUPS[$c]}" ] \
+                || die "svodar $c: $ngroups output files, expected ${EXPECT_GROUPS[$c]}"
+        fi
+        # shellcheck disable=SC2086
+        EXPECT_EMPTY_OUTPUT=1 measure_once "xmlwf $c" ":" xargs -0 -a "$dir/files.lst" xmlwf ${XMLWF_OPTS[$c]}
+    done
     if [ "$XMLWF_ONLY" != 1 ]; then
-        out=$dir/out
-        EXPECT_EMPTY_OUTPUT="" measure "svodar $c" "rm -rf '$out'" "$CLI" --okpo "$OKPO" "$dir/in" "$out"
-        case $LAST_LOG in
-            *"$SUCCESS_TEXT"*) ;;
-            *) printf '%s\n' "$LAST_LOG" >&2; die "svodar $c: no success message" ;;
-        esac
-        ngroups=$(find "$out" -maxdepth 1 -name '*.xml' | wc -l)
-        [ "$ngroups" -eq "${EXPECT_GROUPS[$c]}" ] \
-            || die "svodar $c: $ngroups output files, expected ${EXPECT_GROUPS[$c]}"
+        summarise "svodar $c"
         WALL_S[$c]=$MED_WALL CPU_S[$c]=$MED_CPU RSS_S[$c]=$MED_RSS_MIB BEST_S[$c]=$MIN_WALL
     fi
-
-    # xmlwf only checks well-formedness and prints nothing for a good file; it
-    # writes no files without -d.  xargs starts as few xmlwf processes as the
-    # argument limit allows; the time is the sum over them, the peak the largest.
-    # shellcheck disable=SC2086
-    EXPECT_EMPTY_OUTPUT=1 measure "xmlwf $c" ":" xargs -0 -a "$dir/files.lst" xmlwf ${XMLWF_OPTS[$c]}
+    summarise "xmlwf $c"
     WALL_X[$c]=$MED_WALL CPU_X[$c]=$MED_CPU RSS_X[$c]=$MED_RSS_MIB BEST_X[$c]=$MIN_WALL
 done
 
