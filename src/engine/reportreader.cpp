@@ -231,28 +231,29 @@ qint64 toUtf8(const ByteTable &table, const char *text, qint64 n, char *out)
 // and that token's first characters are looked at.
 
 // The bytes a parser is fed from a file: the file itself or, for a single-byte
-// encoding read by table, its UTF-8 form.
+// encoding read by table, its UTF-8 form, made in raw, a block of RawBlock bytes.
+constexpr qint64 RawBlock = BlockSize / 3;
+
 class FedStream
 {
 public:
-    FedStream(QFile *file, const ByteTable *table) : m_file(file), m_table(table)
+    FedStream(QFile *file, const ByteTable *table, char *raw)
+        : m_file(file), m_table(table), m_raw(raw)
     {
-        if (m_table)
-            m_raw.resize(BlockSize / 4);
     }
     // Reads at most max bytes (max >= 3); 0 at the end, -1 on failure.
     qint64 read(char *out, qint64 max)
     {
         if (!m_table)
             return m_file->read(out, max);
-        const qint64 n = m_file->read(m_raw.data(), std::min<qint64>(max / 3, qint64(m_raw.size())));
-        return n <= 0 ? n : toUtf8(*m_table, m_raw.data(), n, out);
+        const qint64 n = m_file->read(m_raw, std::min(max / 3, RawBlock));
+        return n <= 0 ? n : toUtf8(*m_table, m_raw, n, out);
     }
 
 private:
     QFile *m_file;
     const ByteTable *m_table;
-    std::vector<char> m_raw;
+    char *m_raw;
 };
 
 // Where the token begins that a parser of the stream was in at byte offset error:
@@ -279,8 +280,8 @@ qint64 failedTokenStart(QFile *file, const ByteTable *table, qint64 error)
     });
     // The last piece goes in as the end of the document: the parser then reports
     // every whole token before the error at once, instead of waiting for more.
-    FedStream stream(file, table);
-    std::vector<char> block(BlockSize);
+    std::vector<char> raw(table ? RawBlock : 0), block(BlockSize);
+    FedStream stream(file, table, raw.data());
     bool more = file->seek(0);
     for (qint64 fed = 0; more;) {
         const qint64 n = stream.read(block.data(), BlockSize);
@@ -391,29 +392,28 @@ bool continuesName(int c)
 }
 
 // Whether a parser of file that failed at byte offset error was inside a
-// <report> or <draft> start tag (right after its name included).
-bool failedInReportTag(QFile *file, const ByteTable *table, qint64 error)
+// <report> or <draft> start tag (right after its name included). head holds the
+// file's first bytes.
+bool failedInReportTag(QFile *file, const ByteTable *table, std::string_view head, qint64 error)
 {
     const qint64 start = failedTokenStart(file, table, error);
     if (start < 0 || !file->seek(0))
         return false;
-    // The stream's first bytes tell its decoding; the token's first ones its name.
+    // The first characters of the token are enough to tell its name.
     constexpr qint64 Look = 32;
-    QByteArray head, token;
-    FedStream stream(file, table);
-    std::vector<char> block(BlockSize);
+    QByteArray token;
+    std::vector<char> raw(table ? RawBlock : 0), block(BlockSize);
+    FedStream stream(file, table, raw.data());
     for (qint64 at = 0; at < start + Look;) {
         const qint64 n = stream.read(block.data(), BlockSize);
         if (n <= 0)
             break;
-        if (head.size() < 1024)
-            head.append(block.data(), qsizetype(std::min<qint64>(n, 1024 - head.size())));
         const qint64 from = std::max(start, at), to = std::min(start + Look, at + n);
         if (from < to)
             token.append(block.data() + (from - at), qsizetype(to - from));
         at += n;
     }
-    const Decoding decoding = decodingOf(head.constData(), head.size(), table);
+    const Decoding decoding = decodingOf(head.data(), qint64(head.size()), table);
     std::vector<int> chars = characters(decoding, token.constData(), token.size(), 9);
     if (start == 0 && !chars.empty() && chars.front() == 0xfeff)
         chars.erase(chars.begin()); // a byte-order mark is no token
@@ -732,55 +732,43 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
     // so that the list is not copied over and over while it grows.
     report.cells.reserve(std::size_t(std::clamp<qint64>(file.size() / 25, 0, PartCells)));
 
+    // The declaration at the start tells whether the file is turned into UTF-8
+    // by table on its way to the parser.
+    char headBytes[1024];
+    const qint64 headSize = file.read(headBytes, sizeof headBytes);
+    if (headSize < 0 || !file.seek(0)) {
+        report.status = FileReport::Status::AccessError;
+        return report;
+    }
+    const std::string_view head(headBytes, std::size_t(headSize));
+    const ByteTable *table = headSize > 0 ? byteTable(declaredEncoding(headBytes, headSize)) : nullptr;
+
     Parser &p = *d;
     p.start(&report, &sink);
+    if (table) {
+        // The parser reads UTF-8, whatever the declaration says.
+        XML_SetEncoding(p.xml, "UTF-8");
+        if (!m_raw)
+            m_raw.reset(new char[RawBlock]);
+    }
+    FedStream stream(&file, table, m_raw.get());
     bool wellFormed = true;
-    const ByteTable *table = nullptr;
-    bool first = true;
     for (;;) {
         if (cancel && cancel->load(std::memory_order_relaxed)) {
             report.status = FileReport::Status::AccessError;
             return report;
         }
-        qint64 n;
-        void *buffer;
-        if (!table) {
-            buffer = XML_GetBuffer(p.xml, BlockSize);
-            if (!buffer) {
-                wellFormed = false;
-                break;
-            }
-            n = file.read(static_cast<char *>(buffer), BlockSize);
-            if (first && n > 0) {
-                first = false;
-                table = byteTable(declaredEncoding(static_cast<const char *>(buffer), n));
-                if (table) {
-                    // From here on the parser reads UTF-8, whatever the declaration says.
-                    XML_SetEncoding(p.xml, "UTF-8");
-                    if (!m_raw)
-                        m_raw.reset(new char[BlockSize]);
-                    std::memcpy(m_raw.get(), buffer, std::size_t(n));
-                }
-            }
-        } else {
-            n = file.read(m_raw.get(), BlockSize);
+        void *buffer = XML_GetBuffer(p.xml, BlockSize);
+        if (!buffer) {
+            wellFormed = false;
+            break;
         }
+        const qint64 n = stream.read(static_cast<char *>(buffer), BlockSize);
         if (n < 0) {
             report.status = FileReport::Status::AccessError;
             return report;
         }
-        if (table) {
-            buffer = XML_GetBuffer(p.xml, int(3 * std::max<qint64>(n, 1)));
-            if (!buffer) {
-                wellFormed = false;
-                break;
-            }
-            const qint64 converted = toUtf8(*table, m_raw.get(), n, static_cast<char *>(buffer));
-            if (XML_ParseBuffer(p.xml, int(converted), n == 0) != XML_STATUS_OK) {
-                wellFormed = false;
-                break;
-            }
-        } else if (XML_ParseBuffer(p.xml, int(n), n == 0) != XML_STATUS_OK) {
+        if (XML_ParseBuffer(p.xml, int(n), n == 0) != XML_STATUS_OK) {
             wellFormed = false;
             break;
         }
@@ -793,7 +781,7 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
     if (!p.reportFound && !p.draftFound
         && (wellFormed
             || !(encodingProblem(XML_GetErrorCode(p.xml))
-                 || failedInReportTag(&file, table, qint64(XML_GetCurrentByteIndex(p.xml)))))) {
+                 || failedInReportTag(&file, table, head, qint64(XML_GetCurrentByteIndex(p.xml)))))) {
         report = FileReport();
         report.status = FileReport::Status::NoReportElement;
         return report;

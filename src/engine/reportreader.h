@@ -69,7 +69,7 @@ public:
 private:
     struct Parser;
     std::unique_ptr<Parser> d;
-    std::unique_ptr<char[]> m_raw; // a block of a file that is turned into UTF-8
+    std::unique_ptr<char[]> m_raw; // a block of a file that is turned into UTF-8 by table
 
 };
 
