@@ -30,14 +30,18 @@ namespace {
 constexpr int BlockSize = 1 << 20;
 constexpr std::size_t PartCells = 1 << 16;
 
+// Limits that keep a hostile file from taking the machine's memory. The parser
+// keeps about 170 bytes for each open element, so elements nested deeper than
+// this are refused as an XML error, as the parser refuses entities that expand
+// too far. A col's text is kept up to ValueText bytes, leading and trailing
+// blanks aside: no number is that long, and the rest only has to be told
+// apart from blanks.
+constexpr int MaxDepth = 1 << 21;
+constexpr std::size_t ValueText = 1 << 20;
+
 bool isXmlSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-bool isBlank(const std::string &text)
-{
-    return std::all_of(text.begin(), text.end(), isXmlSpace);
 }
 
 // Whether a name is exactly the given literal; stops at the first difference,
@@ -456,7 +460,10 @@ struct ReportReader::Parser
     int depth = 0;
     int openSections = 0;
     int openRows = 0;
+    std::vector<int> validSections; // frame indices of the open sections with a code
+    std::vector<int> validRows;     // and of the open rows with a code
     quint32 elementCount = 0;
+    int elementDepth = 0;
 
     // Set at the first nested section or row; cells from then on are sorted.
     bool nested = false;
@@ -467,10 +474,30 @@ struct ReportReader::Parser
     bool awaiting = false;
     bool inCdata = false;
     quint32 colCode = 0;
-    std::string text;
+    std::string text;       // leading blanks left out
+    bool textCut = false;   // more than ValueText bytes came, so no number
+    bool blanksAfter = false; // blanks left out after text reached ValueText
+
+    int deepest = 0; // the deepest element nesting of the file
 
     Parser() { xml = XML_ParserCreate(nullptr); }
     ~Parser() { XML_ParserFree(xml); }
+
+    // After a deeply nested file, gives back what the parser keeps for reuse
+    // (it keeps every element it had open), so that it does not stay with the
+    // thread; likewise for the buffers that a hostile file made large.
+    void trim()
+    {
+        if (deepest > 4096) {
+            XML_ParserFree(xml);
+            xml = XML_ParserCreate(nullptr);
+            frames = std::vector<Frame>();
+            validSections = std::vector<int>();
+            validRows = std::vector<int>();
+        }
+        if (text.capacity() > ValueText / 8)
+            std::string().swap(text);
+    }
 
     void start(FileReport *r, const PartSink *s)
     {
@@ -479,12 +506,17 @@ struct ReportReader::Parser
         reportFound = draftFound = false;
         draftKey = ReportKey();
         depth = openSections = openRows = 0;
+        validSections.clear();
+        validRows.clear();
         elementCount = 0;
+        elementDepth = deepest = 0;
         nested = false;
         nestedFrom = 0;
         order.clear();
+        if (order.capacity() > PartCells)
+            order.shrink_to_fit();
         awaiting = inCdata = false;
-        text.clear();
+        clearText();
 
         XML_ParserReset(xml, nullptr);
         XML_SetUserData(xml, this);
@@ -494,6 +526,45 @@ struct ReportReader::Parser
         XML_SetProcessingInstructionHandler(xml, onPi);
         XML_SetUnknownEncodingHandler(xml, unknownEncoding, nullptr);
         XML_SetCharacterDataHandler(xml, nullptr);
+    }
+
+    void clearText()
+    {
+        text.clear();
+        textCut = blanksAfter = false;
+    }
+
+    // Gathers the text of the awaiting col. Leading blanks are left out (blanks
+    // alone are no node, and a number is read without them), and so are
+    // trailing ones once the text is long; anything past ValueText bytes only
+    // marks it as no number.
+    void appendText(const char *s, std::size_t n)
+    {
+        if (textCut)
+            return;
+        if (text.empty()) {
+            while (n > 0 && isXmlSpace(*s)) {
+                ++s;
+                --n;
+            }
+        }
+        if (n == 0)
+            return;
+        if (text.size() + n <= ValueText && !blanksAfter) {
+            text.append(s, n);
+            return;
+        }
+        // Past the limit: blanks at the end are left out, anything else after
+        // left-out blanks, or too much of it, is no number.
+        std::size_t content = n;
+        while (content > 0 && isXmlSpace(s[content - 1]))
+            --content;
+        if (content > 0 && (blanksAfter || text.size() + content > ValueText)) {
+            textCut = true;
+            return;
+        }
+        text.append(s, content);
+        blanksAfter = content < n;
     }
 
     void setAwaiting(bool on)
@@ -510,11 +581,10 @@ struct ReportReader::Parser
     {
         if (!awaiting)
             return;
-        if (!isBlank(text)) {
+        if (!text.empty() || textCut) {
             decide();
             return;
         }
-        text.clear();
         if (kind == Boundary::CdataStart)
             inCdata = true;
         else
@@ -527,9 +597,9 @@ struct ReportReader::Parser
         setAwaiting(false);
         inCdata = false;
         double value;
-        if (numbers::parseValue(text, &value))
+        if (!textCut && numbers::parseValue(text, &value))
             addCell(colCode, value);
-        text.clear();
+        clearText();
     }
 
     // The index of the row that a cell in row frame rowFrame adds to under the
@@ -553,12 +623,10 @@ struct ReportReader::Parser
 
     void addCell(quint32 col, double value)
     {
-        for (int i = 0; i < depth; ++i) {
-            if (!frames[i].isSection || !frames[i].valid)
-                continue;
-            for (int j = i + 1; j < depth; ++j) {
-                if (frames[j].isSection || !frames[j].valid)
-                    continue;
+        for (const int i : validSections) {
+            const auto below = std::upper_bound(validRows.begin(), validRows.end(), i);
+            for (auto r = below; r != validRows.end(); ++r) {
+                const int j = *r;
                 const quint32 row = rowFor(i, j);
                 if (nested) {
                     const quint64 walk = (quint64(frames[i].docIndex) << 32) | frames[j].docIndex;
@@ -580,22 +648,19 @@ struct ReportReader::Parser
     // True when some valid section has a valid row open below it.
     bool cellsCount() const
     {
-        bool section = false;
-        for (int i = 0; i < depth; ++i) {
-            if (frames[i].isSection)
-                section |= frames[i].valid;
-            else if (section && frames[i].valid)
-                return true;
-        }
-        return false;
+        return !validSections.empty() && !validRows.empty()
+            && validRows.back() > validSections.front();
     }
 
-    Frame &push(bool isSection)
+    Frame &push(bool isSection, bool valid)
     {
         if (depth == int(frames.size()))
             frames.emplace_back();
+        if (valid)
+            (isSection ? validSections : validRows).push_back(depth);
         Frame &f = frames[depth++];
         f.isSection = isSection;
+        f.valid = valid;
         f.docIndex = elementCount;
         f.cachedSection = -1;
         if (!nested && (isSection ? openSections : openRows) > 0) {
@@ -610,17 +675,23 @@ struct ReportReader::Parser
     {
         boundary(Boundary::Start);
         ++elementCount;
+        if (++elementDepth > MaxDepth) {
+            XML_StopParser(xml, XML_FALSE);
+            return;
+        }
+        deepest = std::max(deepest, elementDepth);
         switch (name[0]) {
         case 'c':
             if (is(name, "col") && codeAttribute(atts, &colCode) && cellsCount()) {
-                text.clear();
+                clearText();
                 setAwaiting(true);
             }
             break;
         case 'r':
             if (is(name, "row")) {
-                Frame &f = push(false);
-                f.valid = codeAttribute(atts, &f.code);
+                quint32 code = 0;
+                Frame &f = push(false, codeAttribute(atts, &code));
+                f.code = code;
                 if (f.valid) {
                     const char *values[] = {attribute(atts, "s1"), attribute(atts, "s2"),
                                             attribute(atts, "s3")};
@@ -635,13 +706,14 @@ struct ReportReader::Parser
             break;
         case 's':
             if (is(name, "section")) {
-                Frame &f = push(true);
-                f.valid = codeAttribute(atts, &f.code);
+                quint32 code = 0;
+                const bool valid = codeAttribute(atts, &code);
+                push(true, valid).code = code;
             }
             break;
         case 'i':
             if (is(name, "item"))
-                report->items.append({textAttribute(atts, "name"), textAttribute(atts, "value")});
+                report->items.insert(textAttribute(atts, "name"), textAttribute(atts, "value"));
             break;
         case 'd':
             if (!draftFound && is(name, "draft")) {
@@ -658,9 +730,12 @@ struct ReportReader::Parser
     void endElement(const XML_Char *name)
     {
         boundary(Boundary::End);
+        --elementDepth;
         const bool section = is(name, "section");
         if (section || is(name, "row")) {
-            --depth;
+            const Frame &f = frames[--depth];
+            if (f.valid)
+                (section ? validSections : validRows).pop_back();
             (section ? openSections : openRows) -= 1;
         }
     }
@@ -690,7 +765,7 @@ struct ReportReader::Parser
     }
     static void XMLCALL onText(void *p, const XML_Char *s, int len)
     {
-        static_cast<Parser *>(p)->text.append(s, std::size_t(len));
+        static_cast<Parser *>(p)->appendText(s, std::size_t(len));
     }
     static void XMLCALL onCdataStart(void *p)
     {
@@ -776,20 +851,25 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
             break;
     }
 
+    const XML_Error error = XML_GetErrorCode(p.xml);
+    const qint64 errorAt = qint64(XML_GetCurrentByteIndex(p.xml));
+    const qint64 errorLine = qint64(XML_GetCurrentLineNumber(p.xml));
+    const qint64 errorColumn = qint64(XML_GetCurrentColumnNumber(p.xml)) + 1;
+    p.trim();
+
     // A file is a report when the parser reached its report element before any
     // error. One whose encoding cannot be read at all might be one: an XML error.
     if (!p.reportFound && !p.draftFound
         && (wellFormed
-            || !(encodingProblem(XML_GetErrorCode(p.xml))
-                 || failedInReportTag(&file, table, head, qint64(XML_GetCurrentByteIndex(p.xml)))))) {
+            || !(encodingProblem(error) || failedInReportTag(&file, table, head, errorAt)))) {
         report = FileReport();
         report.status = FileReport::Status::NoReportElement;
         return report;
     }
     if (!wellFormed) {
         report.status = FileReport::Status::XmlError;
-        report.errorLine = qint64(XML_GetCurrentLineNumber(p.xml));
-        report.errorColumn = qint64(XML_GetCurrentColumnNumber(p.xml)) + 1;
+        report.errorLine = errorLine;
+        report.errorColumn = errorColumn;
         return report;
     }
     if (!p.reportFound)

@@ -3,7 +3,6 @@
 
 #include "reportstore.h"
 
-#include <QList>
 #include <QString>
 
 #include <atomic>
@@ -39,7 +38,7 @@ struct FileReport
     qint64 errorColumn = 0; // from 1
 
     ReportKey key;
-    QList<std::pair<QString, QString>> items; // name, value in document order
+    TitleItems items; // name -> the last value read for it
     quint32 rowBase = 0;     // index of rows.front(): earlier rows went out in parts
     std::vector<Row> rows;   // the section and row each cell adds to, one per row element
     std::vector<Cell> cells; // every value to add, in adding order

@@ -180,8 +180,8 @@ public:
             if (!skipped) {
                 if (last->status != FileReport::Status::Ok)
                     return readErrorText(m_names.at(qsizetype(i)), *last);
-                for (const auto &[name, value] : std::as_const(last->items))
-                    titleItems.insert(name, value);
+                for (auto item = last->items.cbegin(); item != last->items.cend(); ++item)
+                    titleItems.insert(item.key(), item.value());
                 merger.add(*last);
             }
             {
@@ -324,15 +324,14 @@ private:
             if (!skip) {
                 // A new name is tried first, so that a name the file system
                 // refuses is told apart from a failed write.
+                // The probe never truncates a file: another run may have
+                // written one of that name in the meantime.
+                QFile probe(group.path);
+                placeholder = probe.open(QIODevice::WriteOnly | QIODevice::NewOnly);
+                probe.close();
                 const QFileInfo existing(group.path);
-                if (!existing.exists()) {
-                    QFile probe(group.path);
-                    placeholder = probe.open(QIODevice::WriteOnly);
-                    if (!placeholder)
-                        error = openError();
-                } else if (existing.isDir() || !existing.isWritable()) {
+                if (!placeholder && (!existing.exists() || existing.isDir() || !existing.isWritable()))
                     error = openError();
-                }
                 const auto mode = QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered;
                 if (error.isEmpty() && !file.open(mode))
                     error = openError();
@@ -361,8 +360,8 @@ private:
             if (m_failed || skip || !error.isEmpty()) {
                 if (file.isOpen())
                     file.cancelWriting();
-                if (placeholder)
-                    QFile::remove(group.path);
+                if (placeholder && QFileInfo(group.path).size() == 0)
+                    QFile::remove(group.path); // still the empty probe
                 if (!m_failed) {
                     m_failed = true;
                     m_error = error;

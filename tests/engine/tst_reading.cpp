@@ -548,6 +548,12 @@ private slots:
         }
         bomb += "]>\n<report code=\"1\"><sections>" + tu::cell("1", "1", "1", "&e12;") + "</sections></report>\n";
         QTest::newRow("entity expansion bomb") << bomb << 0 << 1 << 0;
+        // Each open element costs the parser memory: a limit of about two million.
+        const int depth = (1 << 21) + 1;
+        QByteArray deep = "<report code=\"1\">";
+        const int column = int(deep.size()) + 3 * (depth - 1) + 1;
+        deep += QByteArray("<a>").repeated(depth) + "</report>";
+        QTest::newRow("elements nested too deep") << deep << 1 << column << column;
     }
     void xmlErrors()
     {
@@ -803,6 +809,13 @@ private slots:
         QTest::newRow("character reference first") << QByteArray("&#49;2") << true << 12.0;
         QTest::newRow("hex reference last") << QByteArray("1&#x32;") << true << 12.0;
         QTest::newRow("references for sign and point") << QByteArray("&#45;1&#46;5") << true << -1.5;
+        // Texts far longer than any number: kept to a bounded size, same meaning.
+        const QByteArray blanks(3 << 20, ' '), mib(1 << 20, '0');
+        QTest::newRow("number between long blanks") << blanks + "5" + blanks << true << 5.0;
+        QTest::newRow("number, long blanks, more text") << "5" + blanks + "6" << false << 0.0;
+        QTest::newRow("a MiB of digits") << mib.chopped(1) + "7" + blanks << true << 7.0;
+        QTest::newRow("more than a MiB of digits") << mib + "7" << false << 0.0;
+        QTest::newRow("long text, then cdata") << QByteArray(3 << 20, 'x') + "<![CDATA[6]]>" << false << 0.0;
     }
     void firstChildOfCol()
     {
