@@ -297,6 +297,17 @@ public:
         work();
         for (std::thread &t : workers)
             t.join();
+        // Files written side by side share the disk: when it filled up, a later
+        // group's unfinished file may have taken the room an earlier one needed.
+        // So the groups from the first failed one on are written again, one at
+        // a time, which gives what a single thread would have.
+        if (!m_error.isEmpty() && workers.size() > 0) {
+            m_next = m_failedAt;
+            m_committed = m_failedAt;
+            m_failed = false;
+            m_error.clear();
+            work();
+        }
         return m_error;
     }
 
@@ -364,6 +375,7 @@ private:
                     QFile::remove(group.path); // still the empty probe
                 if (!m_failed) {
                     m_failed = true;
+                    m_failedAt = i;
                     m_error = error;
                 }
             }
@@ -387,6 +399,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_turn;
     std::size_t m_committed = 0; // groups whose turn is over
+    std::size_t m_failedAt = 0;  // the first group that failed
     QString m_error;
 };
 
