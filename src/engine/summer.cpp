@@ -336,12 +336,15 @@ private:
                 // A new name is tried first, so that a name the file system
                 // refuses is told apart from a failed write.
                 // The probe never truncates a file: another run may have
-                // written one of that name in the meantime.
+                // written one of that name in the meantime. A link in the
+                // summed file's place is not followed (the file would land
+                // wherever it points).
                 QFile probe(group.path);
                 placeholder = probe.open(QIODevice::WriteOnly | QIODevice::NewOnly);
                 probe.close();
                 const QFileInfo existing(group.path);
-                if (!placeholder && (!existing.exists() || existing.isDir() || !existing.isWritable()))
+                if (!placeholder
+                    && (existing.isSymLink() || !existing.exists() || existing.isDir() || !existing.isWritable()))
                     error = openError();
                 const auto mode = QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered;
                 if (error.isEmpty() && !file.open(mode))

@@ -159,6 +159,30 @@ private slots:
         HOSTILE_COMPARE_OUTPUT(c, Files());
     }
 
+    // A summed file's name that is a link (to a file outside, or nowhere) is not
+    // followed: nothing is written through it, and the link stays.
+    void outputNameIsALink_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("link to a file outside") << QStringLiteral("../outside");
+        QTest::newRow("dangling link") << QStringLiteral("../nowhere");
+    }
+    void outputNameIsALink()
+    {
+        QFETCH(QString, target);
+        Case c;
+        QVERIFY(writeReport(c.in + "/a.xml", "F"));
+        QVERIFY(writeFile(c.path("outside"), "keep"));
+        QVERIFY(QDir().mkpath(c.out));
+        QVERIFY(QFile::link(target, c.out + "/F_2014_1.xml"));
+        c.freeze();
+        const Result r = runCli({c.in, c.out});
+        HOSTILE_COMPARE_RUN(r, 2, QString(), writeError(kOpenError));
+        QCOMPARE(entries(c.out), QStringList{"F_2014_1.xml"});
+        QCOMPARE(QFileInfo(c.out + "/F_2014_1.xml").symLinkTarget(), QFileInfo(c.path(target.mid(3))).absoluteFilePath());
+        QCOMPARE(c.now(), c.before);
+    }
+
     // As an ordinary user: a summed file that exists read-only is left as it is
     // (the groups before it are written), a read-only output folder gets nothing,
     // and an input file that cannot be read stops the run before any writing.
