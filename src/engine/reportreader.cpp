@@ -260,6 +260,18 @@ private:
     char *m_raw;
 };
 
+// Room for reading a failed file again, left uninitialised: only what is read
+// into it is used, and most broken files are small.
+struct LookBackBuffers
+{
+    explicit LookBackBuffers(bool table)
+        : raw(table ? new char[RawBlock] : nullptr), block(new char[BlockSize])
+    {
+    }
+    std::unique_ptr<char[]> raw;
+    std::unique_ptr<char[]> block;
+};
+
 // Where the token begins that a parser of the stream was in at byte offset error:
 // the end of the last whole token before it.
 qint64 failedTokenStart(QFile *file, const ByteTable *table, qint64 error)
@@ -284,14 +296,15 @@ qint64 failedTokenStart(QFile *file, const ByteTable *table, qint64 error)
     });
     // The last piece goes in as the end of the document: the parser then reports
     // every whole token before the error at once, instead of waiting for more.
-    std::vector<char> raw(table ? RawBlock : 0), block(BlockSize);
-    FedStream stream(file, table, raw.data());
+    LookBackBuffers buffers(table);
+    char *block = buffers.block.get();
+    FedStream stream(file, table, buffers.raw.get());
     bool more = file->seek(0);
     for (qint64 fed = 0; more;) {
-        const qint64 n = stream.read(block.data(), BlockSize);
+        const qint64 n = stream.read(block, BlockSize);
         const qint64 take = std::clamp<qint64>(error - fed, 0, std::max<qint64>(n, 0));
         more = n > 0 && fed + take < error;
-        if (XML_Parse(tracker.xml, block.data(), int(take), more ? XML_FALSE : XML_TRUE) != XML_STATUS_OK)
+        if (XML_Parse(tracker.xml, block, int(take), more ? XML_FALSE : XML_TRUE) != XML_STATUS_OK)
             break;
         fed += take;
     }
@@ -406,15 +419,16 @@ bool failedInReportTag(QFile *file, const ByteTable *table, std::string_view hea
     // The first characters of the token are enough to tell its name.
     constexpr qint64 Look = 32;
     QByteArray token;
-    std::vector<char> raw(table ? RawBlock : 0), block(BlockSize);
-    FedStream stream(file, table, raw.data());
+    LookBackBuffers buffers(table);
+    char *block = buffers.block.get();
+    FedStream stream(file, table, buffers.raw.get());
     for (qint64 at = 0; at < start + Look;) {
-        const qint64 n = stream.read(block.data(), BlockSize);
+        const qint64 n = stream.read(block, BlockSize);
         if (n <= 0)
             break;
         const qint64 from = std::max(start, at), to = std::min(start + Look, at + n);
         if (from < to)
-            token.append(block.data() + (from - at), qsizetype(to - from));
+            token.append(block + (from - at), qsizetype(to - from));
         at += n;
     }
     const Decoding decoding = decodingOf(head.data(), qint64(head.size()), table);

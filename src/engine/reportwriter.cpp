@@ -6,6 +6,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace {
@@ -17,21 +18,23 @@ class Output
 public:
     explicit Output(QIODevice *device)
         : m_device(device)
-        , m_block(BlockSize, '\0')
+        , m_block(new char[BlockSize]) // filled before it is read
     {
     }
 
     // Room for n more bytes at the returned place; advance() says how many were used.
     char *room(std::size_t n)
     {
-        if (m_used + n > m_block.size()) {
+        if (m_used + n > m_size) {
             flush();
-            if (n > m_block.size())
-                m_block.resize(n);
+            if (n > m_size) {
+                m_block.reset(new char[n]);
+                m_size = n;
+            }
         }
-        return m_block.data() + m_used;
+        return m_block.get() + m_used;
     }
-    void advance(char *end) { m_used = std::size_t(end - m_block.data()); }
+    void advance(char *end) { m_used = std::size_t(end - m_block.get()); }
 
     void put(const char *text, std::size_t n)
     {
@@ -57,12 +60,13 @@ private:
     void flush()
     {
         if (m_used > 0 && m_ok)
-            m_ok = m_device->write(m_block.data(), qint64(m_used)) == qint64(m_used);
+            m_ok = m_device->write(m_block.get(), qint64(m_used)) == qint64(m_used);
         m_used = 0;
     }
 
     QIODevice *m_device;
-    std::string m_block;
+    std::unique_ptr<char[]> m_block;
+    std::size_t m_size = BlockSize;
     std::size_t m_used = 0;
     bool m_ok = true;
 };
