@@ -2,7 +2,8 @@
 # Sets up a Debian 12 machine for Svodar, builds it, and runs the demo or the tests.
 #
 #   tools/dev.sh demo   build, then sum examples/reports/ into out/summed/
-#   tools/dev.sh test   build, then run every test (also under a Russian locale)
+#   tools/dev.sh test   build, then run every test (also under a Russian locale, and
+#                       built with sanitizers), and a short fuzzing run
 #   tools/dev.sh gui    build, then start the window
 set -eu
 
@@ -10,6 +11,8 @@ cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
 PACKAGES="cmake g++ make pkgconf qt6-base-dev libexpat1-dev expat locales
           desktop-file-utils appstream"
+# The fuzzer needs clang and its runtime.
+TEST_PACKAGES="clang libclang-rt-14-dev"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -17,12 +20,13 @@ as_root() {
 
 setup() {
     missing=
-    for p in $PACKAGES; do
+    for p in $PACKAGES "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
     done
     if [ -n "$missing" ]; then
         echo "Installing:$missing"
         as_root apt-get update
+        # shellcheck disable=SC2086 # a list of package names
         as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
     fi
     # The tests also run under ru_RU.UTF-8, where a decimal comma is the local habit.
@@ -33,8 +37,10 @@ setup() {
 }
 
 build() {
-    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-    cmake --build "$BUILD_DIR" -j "$(nproc)"
+    dir=${1:-$BUILD_DIR}
+    shift $(($# > 0 ? 1 : 0))
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    cmake --build "$dir" -j "$(nproc)"
 }
 
 case "${1:-}" in
@@ -47,11 +53,18 @@ demo)
     ls -l out/summed
     ;;
 test)
-    setup
+    # shellcheck disable=SC2086 # a list of package names
+    setup $TEST_PACKAGES
     build
     ctest --test-dir "$BUILD_DIR" --output-on-failure -j 2
     echo "Again under ru_RU.UTF-8:"
     LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8 ctest --test-dir "$BUILD_DIR" --output-on-failure -j 2
+    echo "Again with AddressSanitizer and UndefinedBehaviorSanitizer:"
+    build "$BUILD_DIR-asan" -DSVODAR_SANITIZE=ON
+    ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+        ctest --test-dir "$BUILD_DIR-asan" --output-on-failure -j 2
+    echo "A short fuzzing run:"
+    BUILD_DIR="$BUILD_DIR-fuzz" fuzz/run.sh short
     ;;
 gui)
     setup
