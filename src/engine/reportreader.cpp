@@ -38,6 +38,10 @@ constexpr std::size_t PartCells = 1 << 16;
 // apart from blanks.
 constexpr int MaxDepth = 1 << 21;
 constexpr std::size_t ValueText = 1 << 20;
+// Nested sections and rows count a value once for each pair above it, and those
+// cells are held until the file ends to be put in walk order: more than this
+// many (about 450 MB) are refused as an XML error too.
+constexpr std::size_t MaxNestedCells = 1 << 22;
 
 bool isXmlSpace(char c)
 {
@@ -637,6 +641,15 @@ struct ReportReader::Parser
 
     void addCell(quint32 col, double value)
     {
+        if (nested) {
+            std::size_t pairs = 0;
+            for (const int i : validSections)
+                pairs += std::size_t(validRows.end() - std::upper_bound(validRows.begin(), validRows.end(), i));
+            if (order.size() + pairs > MaxNestedCells) {
+                XML_StopParser(xml, XML_FALSE);
+                return;
+            }
+        }
         for (const int i : validSections) {
             const auto below = std::upper_bound(validRows.begin(), validRows.end(), i);
             for (auto r = below; r != validRows.end(); ++r) {

@@ -554,6 +554,11 @@ private slots:
         const int column = int(deep.size()) + 3 * (depth - 1) + 1;
         deep += QByteArray("<a>").repeated(depth) + "</report>";
         QTest::newRow("elements nested too deep") << deep << 1 << column << column;
+        // 2,100 sections around 2,100 rows: one value would count 4,410,000 times.
+        const QByteArray pairs = "<report code=\"1\">" + QByteArray("<section code=\"1\">").repeated(2100)
+                + QByteArray("<row code=\"1\">").repeated(2100) + "<col code=\"1\">5</col>";
+        QTest::newRow("nesting multiplies a value too often")
+                << pairs << 1 << int(pairs.size()) - 5 << int(pairs.size()) + 1; // at </col>
     }
     void xmlErrors()
     {
