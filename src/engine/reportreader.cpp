@@ -278,7 +278,7 @@ struct LookBackBuffers
 
 // Where the token begins that a parser of the stream was in at byte offset error:
 // the end of the last whole token before it.
-qint64 failedTokenStart(QFile *file, const ByteTable *table, qint64 error)
+qint64 failedTokenStart(QFile *file, const ByteTable *table, qint64 error, LookBackBuffers &buffers)
 {
     struct Tracker
     {
@@ -300,7 +300,6 @@ qint64 failedTokenStart(QFile *file, const ByteTable *table, qint64 error)
     });
     // The last piece goes in as the end of the document: the parser then reports
     // every whole token before the error at once, instead of waiting for more.
-    LookBackBuffers buffers(table);
     char *block = buffers.block.get();
     FedStream stream(file, table, buffers.raw.get());
     bool more = file->seek(0);
@@ -417,13 +416,13 @@ bool continuesName(int c)
 // file's first bytes.
 bool failedInReportTag(QFile *file, const ByteTable *table, std::string_view head, qint64 error)
 {
-    const qint64 start = failedTokenStart(file, table, error);
+    LookBackBuffers buffers(table);
+    const qint64 start = failedTokenStart(file, table, error, buffers);
     if (start < 0 || !file->seek(0))
         return false;
     // The first characters of the token are enough to tell its name.
     constexpr qint64 Look = 32;
     QByteArray token;
-    LookBackBuffers buffers(table);
     char *block = buffers.block.get();
     FedStream stream(file, table, buffers.raw.get());
     for (qint64 at = 0; at < start + Look;) {
@@ -641,18 +640,19 @@ struct ReportReader::Parser
 
     void addCell(quint32 col, double value)
     {
+        // The valid rows open below the section of frame i.
+        auto rowsBelow = [this](int i) { return std::upper_bound(validRows.begin(), validRows.end(), i); };
         if (nested) {
             std::size_t pairs = 0;
             for (const int i : validSections)
-                pairs += std::size_t(validRows.end() - std::upper_bound(validRows.begin(), validRows.end(), i));
+                pairs += std::size_t(validRows.end() - rowsBelow(i));
             if (order.size() + pairs > MaxNestedCells) {
                 XML_StopParser(xml, XML_FALSE);
                 return;
             }
         }
         for (const int i : validSections) {
-            const auto below = std::upper_bound(validRows.begin(), validRows.end(), i);
-            for (auto r = below; r != validRows.end(); ++r) {
+            for (auto r = rowsBelow(i); r != validRows.end(); ++r) {
                 const int j = *r;
                 const quint32 row = rowFor(i, j);
                 if (nested) {

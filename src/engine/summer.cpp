@@ -180,8 +180,7 @@ public:
             if (!skipped) {
                 if (last->status != FileReport::Status::Ok)
                     return readErrorText(m_names.at(qsizetype(i)), *last);
-                for (auto item = last->items.cbegin(); item != last->items.cend(); ++item)
-                    titleItems.insert(item.key(), item.value());
+                titleItems.insert(last->items);
                 merger.add(*last);
             }
             {
@@ -334,11 +333,10 @@ private:
             QSaveFile file(group.path);
             if (!skip) {
                 // A new name is tried first, so that a name the file system
-                // refuses is told apart from a failed write.
-                // The probe never truncates a file: another run may have
-                // written one of that name in the meantime. A link in the
-                // summed file's place is not followed (the file would land
-                // wherever it points).
+                // refuses is told apart from a failed write. The probe never
+                // truncates a file (another run may have written one of that
+                // name meanwhile), and a link in the summed file's place is not
+                // followed (the file would land wherever it points).
                 QFile probe(group.path);
                 placeholder = probe.open(QIODevice::WriteOnly | QIODevice::NewOnly);
                 probe.close();
