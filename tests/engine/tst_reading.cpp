@@ -74,11 +74,12 @@ class TestReading : public QObject
 private:
     QString m_startDir;
 
-    // Reads a folder holding only the given document, named a.xml.
-    bool readOne(Summer &summer, const QByteArray &document)
+    // Reads a folder holding only the given document, named a.xml unless told.
+    bool readOne(Summer &summer, const QByteArray &document,
+                 const QString &name = QStringLiteral("a.xml"))
     {
         QTemporaryDir dir;
-        if (!dir.isValid() || !tu::writeFile(dir.filePath("a.xml"), document))
+        if (!dir.isValid() || !tu::writeFile(dir.filePath(name), document))
             return false;
         return summer.readReports(dir.path());
     }
@@ -375,11 +376,8 @@ private slots:
     void noReportElement()
     {
         QFETCH(QByteArray, content);
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        QVERIFY(tu::writeFile(dir.filePath("x.xml"), content));
         Summer summer;
-        QVERIFY(!summer.readReports(dir.path()));
+        QVERIFY(!readOne(summer, content, QStringLiteral("x.xml")));
         QCOMPARE(summer.lastError(), noReportMessage("x.xml"));
         QVERIFY(summer.reportMap().isEmpty());
         QVERIFY(summer.titleItemMap().isEmpty());
@@ -387,12 +385,9 @@ private slots:
 
     void messageNamesFileAsListed()
     {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
         const QString name = QStringLiteral("Отчёт 1.XML");
-        QVERIFY(tu::writeFile(dir.filePath(name), "<root/>"));
         Summer summer;
-        QVERIFY(!summer.readReports(dir.path()));
+        QVERIFY(!readOne(summer, "<root/>", name));
         QCOMPARE(summer.lastError(), noReportMessage(name));
     }
 
@@ -630,11 +625,8 @@ private slots:
     {
         QFETCH(QByteArray, content);
         QFETCH(QString, message);
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        QVERIFY(tu::writeFile(dir.filePath("bad.xml"), content));
         Summer summer;
-        QVERIFY(!summer.readReports(dir.path()));
+        QVERIFY(!readOne(summer, content, QStringLiteral("bad.xml")));
         QCOMPARE(summer.lastError(), QStringLiteral("Не удалось прочитать файл bad.xml : ") + message);
     }
 
