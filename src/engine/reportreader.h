@@ -11,6 +11,10 @@
 #include <utility>
 #include <vector>
 
+namespace reading {
+class ReportWalk;
+}
+
 // What one report file contributes to a run, in the order it must be added.
 struct FileReport
 {
@@ -66,10 +70,8 @@ public:
                     const std::atomic<bool> *cancel = nullptr);
 
 private:
-    struct Parser;
-    std::unique_ptr<Parser> d;
+    std::unique_ptr<reading::ReportWalk> d;
     std::unique_ptr<char[]> m_raw; // a block of a file that is turned into UTF-8 by table
-
 };
 
 #endif // REPORTREADER_H

@@ -1,0 +1,480 @@
+// The walk over one file: expat's events turned into the file's report
+// element, title items and cells, as a walk over the file's document tree would
+// find them:
+//  - every <section> anywhere counts, every <row> at any depth below a section,
+//    every <col> at any depth below a row; so a cell inside nested sections or
+//    rows is added once for each (section, row) pair above it;
+//  - a <col> counts only when its first child node is text; text that is only
+//    blanks is no node at all, and a CDATA section is a text node of its own;
+//  - values are added section by section in document order, then row by row,
+//    then column by column. Without nesting that is simply document order; with
+//    nesting the cells are sorted back into that order at the end of the file.
+
+#include "reportwalk.h"
+
+#include "numbers.h"
+#include "singlebyte.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace reading {
+namespace {
+
+// Limits that keep a hostile file from taking the machine's memory. The parser
+// keeps about 170 bytes for each open element, so elements nested deeper than
+// this are refused as an XML error, as the parser refuses entities that expand
+// too far. A col's text is kept up to ValueText bytes, leading and trailing
+// blanks aside: no number is that long, and the rest only has to be told
+// apart from blanks.
+constexpr int MaxDepth = 1 << 21;
+constexpr std::size_t ValueText = 1 << 20;
+// Nested sections and rows count a value once for each pair above it, and those
+// cells are held until the file ends to be put in walk order: more than this
+// many (about 450 MB) are refused as an XML error too.
+constexpr std::size_t MaxNestedCells = 1 << 22;
+
+// Whether a name is exactly the given literal; stops at the first difference,
+// so it never reads past the end of a shorter name.
+template <std::size_t N>
+bool is(const char *name, const char (&literal)[N])
+{
+    for (std::size_t i = 0; i < N; ++i) {
+        if (name[i] != literal[i])
+            return false;
+    }
+    return true;
+}
+
+template <std::size_t N>
+const char *attribute(const XML_Char **atts, const char (&name)[N])
+{
+    for (; *atts; atts += 2) {
+        if (is(atts[0], name))
+            return atts[1];
+    }
+    return nullptr;
+}
+
+template <std::size_t N>
+QString textAttribute(const XML_Char **atts, const char (&name)[N])
+{
+    const char *v = attribute(atts, name);
+    return v ? QString::fromUtf8(v) : QString();
+}
+
+bool codeAttribute(const XML_Char **atts, quint32 *code)
+{
+    const char *v = attribute(atts, "code");
+    return v && numbers::parseCode(v, code);
+}
+
+} // namespace
+
+struct ReportWalk::State
+{
+    // An open <section> or <row>.
+    struct Frame
+    {
+        bool isSection = false;
+        bool valid = false;
+        quint32 code = 0;
+        quint32 docIndex = 0;
+        std::string s[3];    // row: s1, s2, s3
+        int cachedSection = -1; // row: frame index of the section of cachedRow
+        quint32 cachedRow = 0;
+    };
+
+    XML_Parser xml = nullptr;
+    FileReport *report = nullptr;
+    const ReportReader::PartSink *sink = nullptr;
+
+    bool reportFound = false;
+    bool draftFound = false;
+    ReportKey draftKey;
+
+    std::vector<Frame> frames; // used up to depth; kept to reuse their buffers
+    int depth = 0;
+    int openSections = 0;
+    int openRows = 0;
+    std::vector<int> validSections; // frame indices of the open sections with a code
+    std::vector<int> validRows;     // and of the open rows with a code
+    quint32 elementCount = 0;
+    int elementDepth = 0;
+
+    // Set at the first nested section or row; cells from then on are sorted.
+    bool nested = false;
+    std::size_t nestedFrom = 0;
+    std::vector<std::pair<quint64, std::size_t>> order; // walk position, cell
+
+    // The <col> whose first child is still to come, and the text gathered for it.
+    bool awaiting = false;
+    bool inCdata = false;
+    quint32 colCode = 0;
+    std::string text;       // leading blanks left out
+    bool textCut = false;   // more than ValueText bytes came, so no number
+    bool blanksAfter = false; // blanks left out after text reached ValueText
+
+    int deepest = 0; // the deepest element nesting of the file
+
+    State() { xml = XML_ParserCreate(nullptr); }
+    ~State() { XML_ParserFree(xml); }
+
+    // After a deeply nested file, gives back what the parser keeps for reuse
+    // (it keeps every element it had open), so that it does not stay with the
+    // thread; likewise for the buffers that a hostile file made large.
+    void trim()
+    {
+        if (deepest > 4096) {
+            XML_ParserFree(xml);
+            xml = XML_ParserCreate(nullptr);
+            frames = std::vector<Frame>();
+            validSections = std::vector<int>();
+            validRows = std::vector<int>();
+        }
+        if (text.capacity() > ValueText / 8)
+            std::string().swap(text);
+    }
+
+    void start(FileReport *r, const ReportReader::PartSink *s)
+    {
+        report = r;
+        sink = s;
+        reportFound = draftFound = false;
+        draftKey = ReportKey();
+        depth = openSections = openRows = 0;
+        validSections.clear();
+        validRows.clear();
+        elementCount = 0;
+        elementDepth = deepest = 0;
+        nested = false;
+        nestedFrom = 0;
+        order.clear();
+        if (order.capacity() > PartCells)
+            order.shrink_to_fit();
+        awaiting = inCdata = false;
+        clearText();
+
+        XML_ParserReset(xml, nullptr);
+        XML_SetUserData(xml, this);
+        XML_SetElementHandler(xml, onStart, onEnd);
+        XML_SetCdataSectionHandler(xml, onCdataStart, onCdataEnd);
+        XML_SetCommentHandler(xml, onComment);
+        XML_SetProcessingInstructionHandler(xml, onPi);
+        XML_SetUnknownEncodingHandler(xml, unknownEncoding, nullptr);
+        XML_SetCharacterDataHandler(xml, nullptr);
+    }
+
+    void clearText()
+    {
+        text.clear();
+        textCut = blanksAfter = false;
+    }
+
+    // Gathers the text of the awaiting col. Leading blanks are left out (blanks
+    // alone are no node, and a number is read without them), and so are
+    // trailing ones once the text is long; anything past ValueText bytes only
+    // marks it as no number.
+    void appendText(const char *s, std::size_t n)
+    {
+        if (textCut)
+            return;
+        if (text.empty()) {
+            while (n > 0 && isXmlSpace(*s)) {
+                ++s;
+                --n;
+            }
+        }
+        if (n == 0)
+            return;
+        if (text.size() + n <= ValueText && !blanksAfter) {
+            text.append(s, n);
+            return;
+        }
+        // Past the limit: blanks at the end are left out, anything else after
+        // left-out blanks, or too much of it, is no number.
+        std::size_t content = n;
+        while (content > 0 && isXmlSpace(s[content - 1]))
+            --content;
+        if (content > 0 && (blanksAfter || text.size() + content > ValueText)) {
+            textCut = true;
+            return;
+        }
+        text.append(s, content);
+        blanksAfter = content < n;
+    }
+
+    void setAwaiting(bool on)
+    {
+        awaiting = on;
+        XML_SetCharacterDataHandler(xml, on ? onText : nullptr);
+    }
+
+    enum class Boundary { Start, End, Other, CdataStart };
+
+    // A tag, comment, processing instruction or CDATA section ends the text node
+    // that was being gathered.
+    void boundary(Boundary kind)
+    {
+        if (!awaiting)
+            return;
+        if (!text.empty() || textCut) {
+            decide();
+            return;
+        }
+        if (kind == Boundary::CdataStart)
+            inCdata = true;
+        else
+            setAwaiting(false); // the first child is no text, or there is none
+    }
+
+    // The first child of the awaiting <col> is the text in `text`.
+    void decide()
+    {
+        setAwaiting(false);
+        inCdata = false;
+        double value;
+        if (!textCut && numbers::parseValue(text, &value))
+            addCell(colCode, value);
+        clearText();
+    }
+
+    // The index of the row that a cell in row frame rowFrame adds to under the
+    // section of frame sectionFrame. Each row element gets its own entry; the
+    // store brings equal rows together.
+    quint32 rowFor(int sectionFrame, int rowFrame)
+    {
+        Frame &row = frames[rowFrame];
+        if (row.cachedSection == sectionFrame)
+            return row.cachedRow;
+        RowKey key;
+        key.code = row.code;
+        key.s1 = QString::fromUtf8(row.s[0]);
+        key.s2 = QString::fromUtf8(row.s[1]);
+        key.s3 = QString::fromUtf8(row.s[2]);
+        row.cachedSection = sectionFrame;
+        row.cachedRow = report->rowBase + quint32(report->rows.size());
+        report->rows.push_back({frames[sectionFrame].code, std::move(key)});
+        return row.cachedRow;
+    }
+
+    void addCell(quint32 col, double value)
+    {
+        // The valid rows open below the section of frame i.
+        auto rowsBelow = [this](int i) { return std::upper_bound(validRows.begin(), validRows.end(), i); };
+        if (nested) {
+            std::size_t pairs = 0;
+            for (const int i : validSections)
+                pairs += std::size_t(validRows.end() - rowsBelow(i));
+            if (order.size() + pairs > MaxNestedCells) {
+                XML_StopParser(xml, XML_FALSE);
+                return;
+            }
+        }
+        for (const int i : validSections) {
+            for (auto r = rowsBelow(i); r != validRows.end(); ++r) {
+                const int j = *r;
+                const quint32 row = rowFor(i, j);
+                if (nested) {
+                    const quint64 walk = (quint64(frames[i].docIndex) << 32) | frames[j].docIndex;
+                    order.emplace_back(walk, report->cells.size());
+                }
+                report->cells.push_back({row, col, value});
+            }
+        }
+        if (!nested && reportFound && *sink && report->cells.size() >= PartCells) {
+            const auto sent = quint32(report->rows.size());
+            (*sink)(*report);
+            report->rowBase += sent;
+            report->rows.clear();
+            report->cells.clear();
+            report->cells.reserve(PartCells); // the next part is as large
+        }
+    }
+
+    // True when some valid section has a valid row open below it.
+    bool cellsCount() const
+    {
+        return !validSections.empty() && !validRows.empty()
+            && validRows.back() > validSections.front();
+    }
+
+    Frame &push(bool isSection, bool valid)
+    {
+        if (depth == int(frames.size()))
+            frames.emplace_back();
+        if (valid)
+            (isSection ? validSections : validRows).push_back(depth);
+        Frame &f = frames[depth++];
+        f.isSection = isSection;
+        f.valid = valid;
+        f.docIndex = elementCount;
+        f.cachedSection = -1;
+        if (!nested && (isSection ? openSections : openRows) > 0) {
+            nested = true;
+            nestedFrom = report->cells.size();
+        }
+        (isSection ? openSections : openRows) += 1;
+        return f;
+    }
+
+    void startElement(const XML_Char *name, const XML_Char **atts)
+    {
+        boundary(Boundary::Start);
+        ++elementCount;
+        if (++elementDepth > MaxDepth) {
+            XML_StopParser(xml, XML_FALSE);
+            return;
+        }
+        deepest = std::max(deepest, elementDepth);
+        switch (name[0]) {
+        case 'c':
+            if (is(name, "col") && codeAttribute(atts, &colCode) && cellsCount()) {
+                clearText();
+                setAwaiting(true);
+            }
+            break;
+        case 'r':
+            if (is(name, "row")) {
+                quint32 code = 0;
+                Frame &f = push(false, codeAttribute(atts, &code));
+                f.code = code;
+                if (f.valid) {
+                    const char *values[] = {attribute(atts, "s1"), attribute(atts, "s2"),
+                                            attribute(atts, "s3")};
+                    for (int i = 0; i < 3; ++i)
+                        f.s[i].assign(values[i] ? values[i] : "");
+                }
+            } else if (!reportFound && is(name, "report")) {
+                reportFound = true;
+                report->key = {textAttribute(atts, "code"), textAttribute(atts, "year"),
+                               textAttribute(atts, "period")};
+            }
+            break;
+        case 's':
+            if (is(name, "section")) {
+                quint32 code = 0;
+                const bool valid = codeAttribute(atts, &code);
+                push(true, valid).code = code;
+            }
+            break;
+        case 'i':
+            if (is(name, "item"))
+                report->items.insert(textAttribute(atts, "name"), textAttribute(atts, "value"));
+            break;
+        case 'd':
+            if (!draftFound && is(name, "draft")) {
+                draftFound = true;
+                draftKey = {textAttribute(atts, "code"), textAttribute(atts, "year"),
+                            textAttribute(atts, "period")};
+            }
+            break;
+        default:
+            break;
+        }
+    }
+
+    void endElement(const XML_Char *name)
+    {
+        boundary(Boundary::End);
+        --elementDepth;
+        const bool section = is(name, "section");
+        if (section || is(name, "row")) {
+            const Frame &f = frames[--depth];
+            if (f.valid)
+                (section ? validSections : validRows).pop_back();
+            (section ? openSections : openRows) -= 1;
+        }
+    }
+
+    // Puts the cells read since the first nesting into walk order.
+    void finishOrder()
+    {
+        if (!nested || order.empty())
+            return;
+        std::stable_sort(order.begin(), order.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        std::vector<FileReport::Cell> sorted;
+        sorted.reserve(order.size());
+        for (const auto &o : order)
+            sorted.push_back(report->cells[o.second]);
+        std::copy(sorted.begin(), sorted.end(), report->cells.begin() + qsizetype(nestedFrom));
+        order.clear();
+    }
+
+    static void XMLCALL onStart(void *p, const XML_Char *name, const XML_Char **atts)
+    {
+        static_cast<State *>(p)->startElement(name, atts);
+    }
+    static void XMLCALL onEnd(void *p, const XML_Char *name)
+    {
+        static_cast<State *>(p)->endElement(name);
+    }
+    static void XMLCALL onText(void *p, const XML_Char *s, int len)
+    {
+        static_cast<State *>(p)->appendText(s, std::size_t(len));
+    }
+    static void XMLCALL onCdataStart(void *p)
+    {
+        static_cast<State *>(p)->boundary(Boundary::CdataStart);
+    }
+    static void XMLCALL onCdataEnd(void *p)
+    {
+        auto *self = static_cast<State *>(p);
+        if (self->inCdata)
+            self->decide();
+    }
+    static void XMLCALL onComment(void *p, const XML_Char *)
+    {
+        static_cast<State *>(p)->boundary(Boundary::Other);
+    }
+    static void XMLCALL onPi(void *p, const XML_Char *, const XML_Char *)
+    {
+        static_cast<State *>(p)->boundary(Boundary::Other);
+    }
+};
+
+ReportWalk::ReportWalk()
+    : d(new State)
+{
+}
+
+ReportWalk::~ReportWalk() = default;
+
+XML_Parser ReportWalk::parser() const
+{
+    return d->xml;
+}
+
+void ReportWalk::start(FileReport *report, const ReportReader::PartSink *sink)
+{
+    d->start(report, sink);
+}
+
+void ReportWalk::trim()
+{
+    d->trim();
+}
+
+void ReportWalk::finish()
+{
+    d->finishOrder();
+}
+
+bool ReportWalk::reportFound() const
+{
+    return d->reportFound;
+}
+
+bool ReportWalk::draftFound() const
+{
+    return d->draftFound;
+}
+
+const ReportKey &ReportWalk::draftKey() const
+{
+    return d->draftKey;
+}
+
+} // namespace reading
