@@ -1,10 +1,12 @@
 // svodar-cli: sums a folder of reports from the command line, exactly as the
 // window's start button does.
 
+#include "csv.h"
 #include "summer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSaveFile>
 
 #include <cstdio>
 
@@ -14,6 +16,7 @@ enum ExitCode {
     Success = 0,
     ReadFailure = 1,
     WriteFailure = 2,
+    Warned = 3, // with --strict: the warnings stopped the run
     UsageError = 64, // EX_USAGE
 };
 
@@ -22,6 +25,12 @@ void print(FILE *stream, const QString &text)
     const QByteArray bytes = (text + QLatin1Char('\n')).toUtf8();
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
     std::fflush(stream);
+}
+
+bool saveFile(const QString &path, const QByteArray &bytes)
+{
+    QSaveFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
 }
 
 } // namespace
@@ -40,6 +49,20 @@ int main(int argc, char *argv[])
                                         QStringLiteral("Код ОКПО головной организации."),
                                         QStringLiteral("CODE"));
     parser.addOption(okpoOption);
+    const QCommandLineOption registerOption(
+        QStringLiteral("register"),
+        QStringLiteral("Записать в FILE (CSV) перечень прочитанных файлов."),
+        QStringLiteral("FILE"));
+    parser.addOption(registerOption);
+    const QCommandLineOption passedOverOption(
+        QStringLiteral("passed-over"),
+        QStringLiteral("Записать в FILE (CSV) пропущенные значения."),
+        QStringLiteral("FILE"));
+    parser.addOption(passedOverOption);
+    const QCommandLineOption strictOption(
+        QStringLiteral("strict"),
+        QStringLiteral("При предупреждениях не записывать сводные отчеты."));
+    parser.addOption(strictOption);
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("INPUT_DIR"),
@@ -69,6 +92,26 @@ int main(int argc, char *argv[])
         print(stderr, QStringLiteral("Ошибка чтения: ") + summer.lastError());
         return ReadFailure;
     }
+    const QStringList warnings = summer.warnings();
+    for (const QString &warning : warnings)
+        print(stderr, warning);
+    // The register and the list of values passed over explain the run, so they
+    // are written before the summed reports, and even when warnings stop it.
+    const std::pair<const QCommandLineOption &, QByteArray (*)(const QList<FileRecord> &)> tables[] = {
+        {registerOption, csv::registerTable},
+        {passedOverOption, csv::passedOverTable},
+    };
+    for (const auto &[option, table] : tables) {
+        if (!parser.isSet(option))
+            continue;
+        const QString file = parser.value(option);
+        if (!saveFile(file, table(summer.fileRecords()))) {
+            print(stderr, QStringLiteral("Ошибка записи: Не удалось записать файл ") + file);
+            return WriteFailure;
+        }
+    }
+    if (parser.isSet(strictOption) && !warnings.isEmpty())
+        return Warned;
     if (!summer.writeReports(paths.at(1), parser.value(okpoOption))) {
         print(stderr, QStringLiteral("Ошибка записи: ") + summer.lastError());
         return WriteFailure;

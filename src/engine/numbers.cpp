@@ -1,5 +1,7 @@
 #include "numbers.h"
 
+#include <QString>
+
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -195,6 +197,19 @@ bool parseValue(std::string_view utf8, double *value)
         return false;
     *value = negative ? -v : v;
     return true;
+}
+
+bool isNumberOnceUngrouped(std::string_view utf8)
+{
+    double value;
+    if (parseValue(utf8, &value))
+        return true;
+    QString text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+    const qsizetype before = text.size();
+    text.removeIf([](QChar c) {
+        return c.category() == QChar::Separator_Space || c == u'\'' || c == u'\u2019';
+    });
+    return text.size() != before && parseValue(text.toUtf8().toStdString(), &value);
 }
 
 namespace {

@@ -111,8 +111,10 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
         report.errorColumn = errorColumn;
         return report;
     }
-    if (!p.reportFound())
+    if (!p.reportFound()) {
         report.key = p.draftKey();
+        report.isDraft = true;
+    }
     p.finish();
     return report;
 }

@@ -1,6 +1,7 @@
 #ifndef REPORTREADER_H
 #define REPORTREADER_H
 
+#include "filerecord.h"
 #include "reportstore.h"
 
 #include <QString>
@@ -42,10 +43,16 @@ struct FileReport
     qint64 errorColumn = 0; // from 1
 
     ReportKey key;
+    bool isDraft = false; // the key is a <draft>'s: the file has no <report>
     TitleItems items; // name -> the last value read for it
     quint32 rowBase = 0;     // index of rows.front(): earlier rows went out in parts
     std::vector<Row> rows;   // the section and row each cell adds to, one per row element
     std::vector<Cell> cells; // every value to add, in adding order
+
+    // Values passed over: all are counted, the first FileRecord::KeptMax kept.
+    qint64 passedOverCount = 0;
+    qint64 lostCount = 0;
+    QList<PassedOverValue> passedOver;
 };
 
 // Reads report files with a streaming XML parser. Not thread-safe: use one per thread.

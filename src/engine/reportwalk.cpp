@@ -16,6 +16,7 @@
 #include "singlebyte.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ constexpr std::size_t ValueText = 1 << 20;
 // cells are held until the file ends to be put in walk order: more than this
 // many (about 450 MB) are refused as an XML error too.
 constexpr std::size_t MaxNestedCells = 1 << 22;
+// Of a col's text longer than ValueText, this many bytes are kept to show.
+constexpr std::size_t ShownText = 1024;
 
 // Whether a name is exactly the given literal; stops at the first difference,
 // so it never reads past the end of a shorter name.
@@ -64,11 +67,6 @@ QString textAttribute(const XML_Char **atts, const char (&name)[N])
     return v ? QString::fromUtf8(v) : QString();
 }
 
-bool codeAttribute(const XML_Char **atts, quint32 *code)
-{
-    const char *v = attribute(atts, "code");
-    return v && numbers::parseCode(v, code);
-}
 
 } // namespace
 
@@ -81,9 +79,11 @@ struct ReportWalk::State
         bool valid = false;
         quint32 code = 0;
         quint32 docIndex = 0;
+        std::string codeText; // the code attribute as the file has it
         std::string s[3];    // row: s1, s2, s3
         int cachedSection = -1; // row: frame index of the section of cachedRow
         quint32 cachedRow = 0;
+        int outer = -1; // frame index of the next section or row of its kind outside
     };
 
     XML_Parser xml = nullptr;
@@ -100,6 +100,8 @@ struct ReportWalk::State
     int openRows = 0;
     std::vector<int> validSections; // frame indices of the open sections with a code
     std::vector<int> validRows;     // and of the open rows with a code
+    int innerSection = -1; // frame index of the innermost open section
+    int innerRow = -1;     // and row
     quint32 elementCount = 0;
     int elementDepth = 0;
 
@@ -112,6 +114,11 @@ struct ReportWalk::State
     bool awaiting = false;
     bool inCdata = false;
     quint32 colCode = 0;
+    // Why the awaiting col cannot count whatever its text, if so, and where it
+    // is, for telling the user about a value passed over.
+    std::optional<PassedOverValue::Reason> colFault;
+    qint64 colLine = 0;
+    std::string colCodeText;
     std::string text;       // leading blanks left out
     bool textCut = false;   // more than ValueText bytes came, so no number
     bool blanksAfter = false; // blanks left out after text reached ValueText
@@ -146,6 +153,7 @@ struct ReportWalk::State
         depth = openSections = openRows = 0;
         validSections.clear();
         validRows.clear();
+        innerSection = innerRow = -1;
         elementCount = 0;
         elementDepth = deepest = 0;
         nested = false;
@@ -199,6 +207,8 @@ struct ReportWalk::State
             --content;
         if (content > 0 && (blanksAfter || text.size() + content > ValueText)) {
             textCut = true;
+            if (text.size() < ShownText)
+                text.append(s, std::min(n, ShownText - text.size()));
             return;
         }
         text.append(s, content);
@@ -235,9 +245,52 @@ struct ReportWalk::State
         setAwaiting(false);
         inCdata = false;
         double value;
-        if (!textCut && numbers::parseValue(text, &value))
+        if (!colFault && !textCut && numbers::parseValue(text, &value))
             addCell(colCode, value);
+        else
+            passOver(colFault.value_or(PassedOverValue::Reason::Value));
         clearText();
+    }
+
+    // The awaiting col has text, but adds to no total.
+    void passOver(PassedOverValue::Reason reason)
+    {
+        const bool lost = !textCut && numbers::isNumberOnceUngrouped(text);
+        ++report->passedOverCount;
+        report->lostCount += lost ? 1 : 0;
+        if (report->passedOver.size() >= FileRecord::KeptMax)
+            return;
+        PassedOverValue v;
+        v.line = colLine;
+        if (innerSection >= 0)
+            v.sectionCode = QString::fromUtf8(frames[innerSection].codeText);
+        if (innerRow >= 0) {
+            const Frame &row = frames[innerRow];
+            v.rowCode = QString::fromUtf8(row.codeText);
+            v.s1 = QString::fromUtf8(row.s[0]);
+            v.s2 = QString::fromUtf8(row.s[1]);
+            v.s3 = QString::fromUtf8(row.s[2]);
+        }
+        v.colCode = QString::fromUtf8(colCodeText);
+        v.text = shownText();
+        v.reason = reason;
+        v.lostNumber = lost;
+        report->passedOver.append(std::move(v));
+    }
+
+    // The col's text as the user is shown it: blanks trimmed, a long one cut.
+    QString shownText() const
+    {
+        std::string_view t(text.data(), std::min(text.size(), ShownText));
+        if (!textCut && t.size() == text.size()) {
+            while (!t.empty() && isXmlSpace(t.back()))
+                t.remove_suffix(1);
+        }
+        const QString whole = QString::fromUtf8(t.data(), qsizetype(t.size()));
+        qsizetype at = 0;
+        for (int n = 0; n < PassedOverValue::TextMax && at < whole.size(); ++n)
+            at += whole.at(at).isHighSurrogate() && at + 1 < whole.size() ? 2 : 1;
+        return at < whole.size() ? whole.left(at) + QChar(0x2026) : whole;
     }
 
     // The index of the row that a cell in row frame rowFrame adds to under the
@@ -306,7 +359,10 @@ struct ReportWalk::State
             frames.emplace_back();
         if (valid)
             (isSection ? validSections : validRows).push_back(depth);
-        Frame &f = frames[depth++];
+        int &inner = isSection ? innerSection : innerRow;
+        Frame &f = frames[depth];
+        f.outer = inner;
+        inner = depth++;
         f.isSection = isSection;
         f.valid = valid;
         f.docIndex = elementCount;
@@ -330,22 +386,20 @@ struct ReportWalk::State
         deepest = std::max(deepest, elementDepth);
         switch (name[0]) {
         case 'c':
-            if (is(name, "col") && codeAttribute(atts, &colCode) && cellsCount()) {
-                clearText();
-                setAwaiting(true);
-            }
+            if (is(name, "col"))
+                startCol(atts);
             break;
         case 'r':
             if (is(name, "row")) {
                 quint32 code = 0;
-                Frame &f = push(false, codeAttribute(atts, &code));
+                const char *codeText = attribute(atts, "code");
+                Frame &f = push(false, codeText && numbers::parseCode(codeText, &code));
                 f.code = code;
-                if (f.valid) {
-                    const char *values[] = {attribute(atts, "s1"), attribute(atts, "s2"),
-                                            attribute(atts, "s3")};
-                    for (int i = 0; i < 3; ++i)
-                        f.s[i].assign(values[i] ? values[i] : "");
-                }
+                f.codeText.assign(codeText ? codeText : "");
+                const char *values[] = {attribute(atts, "s1"), attribute(atts, "s2"),
+                                        attribute(atts, "s3")};
+                for (int i = 0; i < 3; ++i)
+                    f.s[i].assign(values[i] ? values[i] : "");
             } else if (!reportFound && is(name, "report")) {
                 reportFound = true;
                 report->key = {textAttribute(atts, "code"), textAttribute(atts, "year"),
@@ -355,8 +409,10 @@ struct ReportWalk::State
         case 's':
             if (is(name, "section")) {
                 quint32 code = 0;
-                const bool valid = codeAttribute(atts, &code);
-                push(true, valid).code = code;
+                const char *codeText = attribute(atts, "code");
+                Frame &f = push(true, codeText && numbers::parseCode(codeText, &code));
+                f.code = code;
+                f.codeText.assign(codeText ? codeText : "");
             }
             break;
         case 'i':
@@ -375,6 +431,26 @@ struct ReportWalk::State
         }
     }
 
+    // Every col with text first is looked at: it adds to the totals, or is
+    // passed over and told about.
+    void startCol(const XML_Char **atts)
+    {
+        const char *code = attribute(atts, "code");
+        const bool codeValid = code && numbers::parseCode(code, &colCode);
+        if (validSections.empty())
+            colFault = PassedOverValue::Reason::Section;
+        else if (!cellsCount())
+            colFault = PassedOverValue::Reason::Row;
+        else if (!codeValid)
+            colFault = PassedOverValue::Reason::Col;
+        else
+            colFault.reset();
+        colLine = qint64(XML_GetCurrentLineNumber(xml));
+        colCodeText.assign(code ? code : "");
+        clearText();
+        setAwaiting(true);
+    }
+
     void endElement(const XML_Char *name)
     {
         boundary(Boundary::End);
@@ -384,6 +460,7 @@ struct ReportWalk::State
             const Frame &f = frames[--depth];
             if (f.valid)
                 (section ? validSections : validRows).pop_back();
+            (section ? innerSection : innerRow) = f.outer;
             (section ? openSections : openRows) -= 1;
         }
     }

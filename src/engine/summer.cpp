@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 #include <QSet>
 #include <QThread>
@@ -42,6 +43,10 @@ QStringList listReports(const QDir &dir)
         names.append(std::move(k.second));
     return names;
 }
+
+// A summed report's file name and an okpo: files that share both are one
+// branch's report sent twice.
+using SameOkpo = std::pair<QString, QString>;
 
 QString readErrorText(const QString &name, const FileReport &report)
 {
@@ -151,13 +156,16 @@ public:
             t.join();
     }
 
-    // Adds every file to the store; on the first failing file, in list order,
-    // returns its message and adds nothing after it.
-    QString run(ReportMap &reports, TitleItems &titleItems)
+    // Adds every file to the store and records what it did with each; on the
+    // first failing file, in list order, returns its message and adds nothing
+    // after it.
+    QString run(ReportMap &reports, TitleItems &titleItems, QList<FileRecord> &records)
     {
         for (std::size_t i = 0; i < std::size_t(m_names.size()); ++i) {
             Slot &slot = m_slots[i % m_window];
             Merger merger(reports);
+            FileRecord &record = records.emplace_back();
+            record.name = m_names.at(qsizetype(i));
             std::optional<FileReport> last;
             bool skipped = false;
             while (!last) {
@@ -174,14 +182,26 @@ public:
                     }
                 }
                 m_changed.notify_all(); // room for more parts
-                for (FileReport &part : parts)
+                for (FileReport &part : parts) {
+                    record.valuesAdded += qint64(part.cells.size());
                     merger.add(part);
+                }
             }
             if (!skipped) {
                 if (last->status != FileReport::Status::Ok)
                     return readErrorText(m_names.at(qsizetype(i)), *last);
                 titleItems.insert(last->items);
+                record.valuesAdded += qint64(last->cells.size());
                 merger.add(*last);
+                record.outputName = ReportWriter::fileName(last->key);
+                record.element = last->isDraft ? FileRecord::Element::Draft : FileRecord::Element::Report;
+                const auto okpo = last->items.constFind(QStringLiteral("okpo"));
+                record.hasOkpo = okpo != last->items.cend();
+                if (record.hasOkpo)
+                    record.okpo = okpo.value();
+                record.valuesPassedOver = last->passedOverCount;
+                record.lostNumbers = last->lostCount;
+                record.passedOver = std::move(last->passedOver);
             }
             {
                 std::lock_guard lock(m_mutex);
@@ -431,12 +451,53 @@ bool Summer::readReports(const QString &path)
     int threads = readerThreads > 0 ? readerThreads : QThread::idealThreadCount();
     threads = std::clamp(threads, 1, int(std::min<qsizetype>(names.size(), 64)));
     ReadPipeline pipeline(dir, names, threads);
-    const QString error = pipeline.run(reports, titleItems);
+    records.reserve(names.size());
+    const QString error = pipeline.run(reports, titleItems, records);
     if (!error.isEmpty()) {
         setError(error);
         return false;
     }
+    QHash<SameOkpo, QString> first; // the first file of each summed report and okpo
+    for (FileRecord &record : records) {
+        if (record.okpo.isEmpty())
+            continue;
+        const SameOkpo key{record.outputName, record.okpo};
+        const auto found = first.constFind(key);
+        if (found == first.cend())
+            first.insert(key, record.name);
+        else
+            record.sameOkpoAs = found.value();
+    }
     return true;
+}
+
+QStringList Summer::warnings() const
+{
+    // Reports sent twice: the files of each summed report and okpo, in the order
+    // their second file comes in.
+    QHash<SameOkpo, QStringList> files;
+    QList<SameOkpo> twice;
+    for (const FileRecord &record : records) {
+        if (record.okpo.isEmpty())
+            continue;
+        const SameOkpo key{record.outputName, record.okpo};
+        QStringList &names = files[key];
+        names.append(record.name);
+        if (names.size() == 2)
+            twice.append(key);
+    }
+    QStringList out;
+    for (const SameOkpo &key : std::as_const(twice)) {
+        out.append(QStringLiteral("Предупреждение: ОКПО %1 входит в сводный отчет %2 несколько раз: %3")
+                       .arg(key.second, key.first, files.value(key).join(QStringLiteral(", "))));
+    }
+    for (const FileRecord &record : records) {
+        if (record.lostNumbers > 0)
+            out.append(QStringLiteral("Предупреждение: в файле %1 не учтено чисел: %2")
+                           .arg(record.name)
+                           .arg(record.lostNumbers));
+    }
+    return out;
 }
 
 bool Summer::writeReports(const QString &path, const QString &okpo)

@@ -1,9 +1,12 @@
 #ifndef SUMMER_H
 #define SUMMER_H
 
+#include "filerecord.h"
 #include "reportstore.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 // Sums a folder of XML reports: every report of the same code, year and period
 // goes into one summed report, stamped with the head organisation's OKPO code.
@@ -27,6 +30,14 @@ public:
     const ReportMap &reportMap() const { return reports; }
     const TitleItems &titleItemMap() const { return titleItems; }
 
+    // What the reading did with each listed entry, in list order: filled by
+    // readReports() up to the entry it stopped at, if it failed.
+    const QList<FileRecord> &fileRecords() const { return records; }
+    // Warnings about what was read, one line each: a report sent twice into
+    // one summed report (two files of one summed report with the same okpo), in
+    // the order their second file comes in; then each file with lost numbers.
+    QStringList warnings() const;
+
     // Number of threads that parse files and write summed ones; 0 (the default)
     // means one per core for parsing and at least 8 for writing, which mostly
     // waits for the disk. Results never depend on it: files are merged in list
@@ -38,6 +49,7 @@ private:
 
     ReportMap reports;
     TitleItems titleItems;
+    QList<FileRecord> records;
     QString errorText;
     int readerThreads = 0;
 };

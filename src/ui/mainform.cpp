@@ -147,9 +147,17 @@ void mainForm::btRunClick()
         return;
     }
 
-    QMessageBox::information(ui.centralwidget, QStringLiteral("Всё хорошо"),
-                             QStringLiteral("Отчеты были успешно просуммированны"),
-                             QMessageBox::Ok, QMessageBox::NoButton);
+    const QString title = QStringLiteral("Всё хорошо");
+    const QString text = QStringLiteral("Отчеты были успешно просуммированны");
+    const QStringList warnings = summer.warnings();
+    if (warnings.isEmpty()) {
+        QMessageBox::information(ui.centralwidget, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+        return;
+    }
+    // The same box, with the warnings behind its details button.
+    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, ui.centralwidget);
+    box.setDetailedText(warnings.join(QLatin1Char('\n')));
+    box.exec();
 }
 
 void mainForm::btAboutClick()

@@ -25,6 +25,7 @@ public:
     {
         QString title;
         QString text;
+        QString detailedText;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
         QWidget *parent = nullptr;
@@ -49,6 +50,7 @@ protected:
         s.parent = dialog->parentWidget();
         if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
             s.text = box->text();
+            s.detailedText = box->detailedText();
             s.icon = box->icon();
             s.buttons = box->standardButtons();
         }
@@ -74,14 +76,16 @@ QString clean(const QString &path)
     return QDir::cleanPath(QDir(path).absolutePath());
 }
 
-// One report of form 0601012 for 2014, period 3, with a single cell.
-bool writeReport(const QString &path, int value)
+// One report of form 0601012 for 2014, period 3, with a single cell, from the
+// branch with the given okpo code, if any.
+bool writeReport(const QString &path, int value, const QByteArray &okpo = QByteArray())
 {
     QFile file(path);
+    const QByteArray okpoItem = okpo.isEmpty() ? QByteArray() : "<item name=\"okpo\" value=\"" + okpo + "\"/>";
     const QByteArray xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<report code=\"0601012\" year=\"2014\" period=\"3\">"
-        "<title><item name=\"a\" value=\"1\"/></title>"
+        "<title><item name=\"a\" value=\"1\"/>" + okpoItem + "</title>"
         "<sections><section code=\"1\"><row code=\"1\"><col code=\"1\">"
         + QByteArray::number(value) + "</col></row></section></sections></report>\n";
     return file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size();
@@ -349,21 +353,32 @@ void tst_mainForm::browseIgnoresOtherSenders()
 void tst_mainForm::runSucceeds_data()
 {
     QTest::addColumn<QString>("okpo");
-    QTest::newRow("okpo code") << "12345678";
-    QTest::newRow("empty okpo") << "";
+    QTest::addColumn<QByteArray>("branchA"); // the okpo items of a.xml and b.xml
+    QTest::addColumn<QByteArray>("branchB");
+    QTest::addColumn<QString>("details");
+    QTest::newRow("okpo code") << "12345678" << QByteArray() << QByteArray() << "";
+    QTest::newRow("empty okpo") << "" << QByteArray() << QByteArray() << "";
+    QTest::newRow("two branches") << "12345678" << QByteArray("02145678") << QByteArray("02145691") << "";
+    QTest::newRow("one branch twice")
+        << "12345678" << QByteArray("02145678") << QByteArray("02145678")
+        << QStringLiteral("Предупреждение: ОКПО 02145678 входит в сводный отчет 0601012_2014_3.xml "
+                          "несколько раз: a.xml, b.xml");
 }
 
 void tst_mainForm::runSucceeds()
 {
     QFETCH(QString, okpo);
+    QFETCH(QByteArray, branchA);
+    QFETCH(QByteArray, branchB);
+    QFETCH(QString, details);
 
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
     const QString in = tmp.filePath("in");
     const QString out = tmp.filePath("out");
     QVERIFY(QDir().mkpath(in));
-    QVERIFY(writeReport(in + "/a.xml", 5));
-    QVERIFY(writeReport(in + "/b.xml", 7));
+    QVERIFY(writeReport(in + "/a.xml", 5, branchA));
+    QVERIFY(writeReport(in + "/b.xml", 7, branchB));
 
     mainForm form;
     edit(form, "okpoEdit")->setText(okpo);
@@ -383,6 +398,7 @@ void tst_mainForm::runSucceeds()
         QCOMPARE(box.icon, QMessageBox::Information);
         QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(box.parent, form.centralWidget());
+        QCOMPARE(box.detailedText, details);
 
         QFile summed(out + "/0601012_2014_3.xml");
         QVERIFY2(summed.open(QIODevice::ReadOnly), qPrintable(summed.fileName()));
