@@ -53,8 +53,8 @@ QByteArray passedOverTable(const QList<FileRecord> &records)
     QList<QStringList> rows;
     for (const FileRecord &r : records) {
         for (const PassedOverValue &v : r.passedOver) {
-            rows.append({r.name, QString::number(v.line), v.sectionCode, v.rowCode, v.s1, v.s2, v.s3,
-                         v.colCode, v.text, PassedOverValue::reasonText(v.reason),
+            rows.append({r.name, QString::number(v.line), v.sectionCode(), v.rowCode(), v.s1(), v.s2(), v.s3(),
+                         v.colCode(), v.text(), PassedOverValue::reasonText(v.reason),
                          v.lostNumber ? QStringLiteral("да") : QStringLiteral("нет")});
         }
     }

@@ -1,8 +1,12 @@
 #ifndef FILERECORD_H
 #define FILERECORD_H
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
+
+#include <array>
+#include <string_view>
 
 // What a run did with one listed entry of the input folder: which summed report
 // it went into, whose it is (its okpo item), how many values it added, and the
@@ -19,25 +23,40 @@ struct PassedOverValue
         Value,   // the text is not a number
     };
 
+    // Where it is: the code attributes of the innermost enclosing section and
+    // row, the row's s1, s2 and s3, and the col's code, as the file has them
+    // (empty when absent); and the col's text, blanks trimmed, a long one cut
+    // to TextMax characters and "…".
+    enum Field { SectionCode, RowCode, S1, S2, S3, ColCode, Text, FieldCount };
+
     qint64 line = 0; // of the col's start tag, from 1
-    // The code attributes of the innermost enclosing section and row, the row's
-    // s1, s2 and s3, and the col's code, as the file has them (empty when absent).
-    QString sectionCode;
-    QString rowCode;
-    QString s1;
-    QString s2;
-    QString s3;
-    QString colCode;
-    QString text; // blanks trimmed; a long one cut to TextMax characters and "…"
     Reason reason = Reason::Value;
     // The text is a number, or one once spaces and apostrophes inside it are
     // left out ("1 234"): a value the sender meant to count.
     bool lostNumber = false;
 
+    QString field(Field field) const;
+    // Each field's UTF-8 text, in the order of Field.
+    void setFields(const std::array<std::string_view, FieldCount> &fields);
+
+    QString sectionCode() const { return field(SectionCode); }
+    QString rowCode() const { return field(RowCode); }
+    QString s1() const { return field(S1); }
+    QString s2() const { return field(S2); }
+    QString s3() const { return field(S3); }
+    QString colCode() const { return field(ColCode); }
+    QString text() const { return field(Text); }
+
     static constexpr int TextMax = 200; // Unicode code points
 
     // "раздел", "строка", "графа" or "значение"
     static QString reasonText(Reason reason);
+
+private:
+    // The fields in UTF-8, each ended by a NUL, which no XML text holds: a
+    // file may have thousands of values passed over, and this keeps each in
+    // one small block.
+    QByteArray m_fields;
 };
 
 struct FileRecord

@@ -16,6 +16,7 @@
 #include "singlebyte.h"
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,31 @@ constexpr std::size_t ValueText = 1 << 20;
 constexpr std::size_t MaxNestedCells = 1 << 22;
 // Of a col's text longer than ValueText, this many bytes are kept to show.
 constexpr std::size_t ShownText = 1024;
+
+// An attribute's text as the file has it, kept for telling the user where a
+// value was passed over. Codes are short: they are copied without a call
+// into the string class, which is measurable on every col of a large file.
+class RawText
+{
+public:
+    void assign(std::string_view text)
+    {
+        m_size = text.size();
+        if (m_size <= sizeof m_short)
+            std::memcpy(m_short, text.data(), m_size);
+        else
+            m_long.assign(text);
+    }
+    std::string_view view() const
+    {
+        return m_size <= sizeof m_short ? std::string_view(m_short, m_size) : std::string_view(m_long);
+    }
+
+private:
+    char m_short[16];
+    std::size_t m_size = 0;
+    std::string m_long;
+};
 
 // Whether a name is exactly the given literal; stops at the first difference,
 // so it never reads past the end of a shorter name.
@@ -60,6 +86,12 @@ const char *attribute(const XML_Char **atts, const char (&name)[N])
     return nullptr;
 }
 
+// An attribute's text; no text at all when it is absent.
+std::string_view textOf(const char *value)
+{
+    return value ? std::string_view(value) : std::string_view();
+}
+
 template <std::size_t N>
 QString textAttribute(const XML_Char **atts, const char (&name)[N])
 {
@@ -79,7 +111,7 @@ struct ReportWalk::State
         bool valid = false;
         quint32 code = 0;
         quint32 docIndex = 0;
-        std::string codeText; // the code attribute as the file has it
+        RawText codeText; // the code attribute as the file has it
         std::string s[3];    // row: s1, s2, s3
         int cachedSection = -1; // row: frame index of the section of cachedRow
         quint32 cachedRow = 0;
@@ -118,7 +150,7 @@ struct ReportWalk::State
     // is, for telling the user about a value passed over.
     std::optional<PassedOverValue::Reason> colFault;
     qint64 colLine = 0;
-    std::string colCodeText;
+    RawText colCodeText;
     std::string text;       // leading blanks left out
     bool textCut = false;   // more than ValueText bytes came, so no number
     bool blanksAfter = false; // blanks left out after text reached ValueText
@@ -262,35 +294,31 @@ struct ReportWalk::State
             return;
         PassedOverValue v;
         v.line = colLine;
-        if (innerSection >= 0)
-            v.sectionCode = QString::fromUtf8(frames[innerSection].codeText);
-        if (innerRow >= 0) {
-            const Frame &row = frames[innerRow];
-            v.rowCode = QString::fromUtf8(row.codeText);
-            v.s1 = QString::fromUtf8(row.s[0]);
-            v.s2 = QString::fromUtf8(row.s[1]);
-            v.s3 = QString::fromUtf8(row.s[2]);
-        }
-        v.colCode = QString::fromUtf8(colCodeText);
-        v.text = shownText();
         v.reason = reason;
         v.lostNumber = lost;
+        const Frame *section = innerSection >= 0 ? &frames[innerSection] : nullptr;
+        const Frame *row = innerRow >= 0 ? &frames[innerRow] : nullptr;
+        const std::string_view none;
+        v.setFields({section ? section->codeText.view() : none, row ? row->codeText.view() : none,
+                     row ? std::string_view(row->s[0]) : none, row ? std::string_view(row->s[1]) : none,
+                     row ? std::string_view(row->s[2]) : none, colCodeText.view(), shownText()});
         report->passedOver.append(std::move(v));
     }
 
-    // The col's text as the user is shown it: blanks trimmed, a long one cut.
-    QString shownText() const
+    // The col's text as the user is shown it: blanks trimmed, a long one cut
+    // after TextMax characters, with "…".
+    std::string shownText() const
     {
-        std::string_view t(text.data(), std::min(text.size(), ShownText));
-        if (!textCut && t.size() == text.size()) {
-            while (!t.empty() && isXmlSpace(t.back()))
-                t.remove_suffix(1);
+        std::string_view t(text);
+        // A text that was cut goes on beyond what is kept: no trailing blanks.
+        while (!textCut && !t.empty() && isXmlSpace(t.back()))
+            t.remove_suffix(1);
+        std::size_t characters = 0;
+        for (std::size_t at = 0; at < t.size(); ++at) {
+            if ((static_cast<unsigned char>(t[at]) & 0xc0) != 0x80 && ++characters > PassedOverValue::TextMax)
+                return std::string(t.substr(0, at)) + "\u2026";
         }
-        const QString whole = QString::fromUtf8(t.data(), qsizetype(t.size()));
-        qsizetype at = 0;
-        for (int n = 0; n < PassedOverValue::TextMax && at < whole.size(); ++n)
-            at += whole.at(at).isHighSurrogate() && at + 1 < whole.size() ? 2 : 1;
-        return at < whole.size() ? whole.left(at) + QChar(0x2026) : whole;
+        return std::string(t);
     }
 
     // The index of the row that a cell in row frame rowFrame adds to under the
@@ -392,10 +420,10 @@ struct ReportWalk::State
         case 'r':
             if (is(name, "row")) {
                 quint32 code = 0;
-                const char *codeText = attribute(atts, "code");
-                Frame &f = push(false, codeText && numbers::parseCode(codeText, &code));
+                const std::string_view codeText = textOf(attribute(atts, "code"));
+                Frame &f = push(false, codeText.data() && numbers::parseCode(codeText, &code));
                 f.code = code;
-                f.codeText.assign(codeText ? codeText : "");
+                f.codeText.assign(codeText);
                 const char *values[] = {attribute(atts, "s1"), attribute(atts, "s2"),
                                         attribute(atts, "s3")};
                 for (int i = 0; i < 3; ++i)
@@ -409,10 +437,10 @@ struct ReportWalk::State
         case 's':
             if (is(name, "section")) {
                 quint32 code = 0;
-                const char *codeText = attribute(atts, "code");
-                Frame &f = push(true, codeText && numbers::parseCode(codeText, &code));
+                const std::string_view codeText = textOf(attribute(atts, "code"));
+                Frame &f = push(true, codeText.data() && numbers::parseCode(codeText, &code));
                 f.code = code;
-                f.codeText.assign(codeText ? codeText : "");
+                f.codeText.assign(codeText);
             }
             break;
         case 'i':
@@ -435,8 +463,8 @@ struct ReportWalk::State
     // passed over and told about.
     void startCol(const XML_Char **atts)
     {
-        const char *code = attribute(atts, "code");
-        const bool codeValid = code && numbers::parseCode(code, &colCode);
+        const std::string_view code = textOf(attribute(atts, "code"));
+        const bool codeValid = code.data() && numbers::parseCode(code, &colCode);
         if (validSections.empty())
             colFault = PassedOverValue::Reason::Section;
         else if (!cellsCount())
@@ -446,7 +474,7 @@ struct ReportWalk::State
         else
             colFault.reset();
         colLine = qint64(XML_GetCurrentLineNumber(xml));
-        colCodeText.assign(code ? code : "");
+        colCodeText.assign(code);
         clearText();
         setAwaiting(true);
     }

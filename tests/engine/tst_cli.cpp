@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -206,6 +207,76 @@ private slots:
             QCOMPARE(tu::entries(out), QStringList());
     }
 
+    // The register, the list of values passed over and the warnings of a folder
+    // with a report sent twice, a lost number and a sub-folder named like a report.
+    void runRecords_data()
+    {
+        QTest::addColumn<QStringList>("options"); // R and P stand for the two table files
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("written"); // R, P and S (summed reports) that exist after
+        QTest::addColumn<QString>("message"); // the last line on stderr
+
+        const QString lost = QStringLiteral("Предупреждение: в файле a.xml не учтено чисел: 1");
+        QTest::newRow("warnings, run goes on") << QStringList() << 0 << "S" << lost;
+        QTest::newRow("both tables") << QStringList{"--register", "R", "--passed-over", "P"} << 0 << "RPS" << lost;
+        QTest::newRow("strict") << QStringList{"--strict", "--register", "R"} << 3 << "R" << lost;
+        QTest::newRow("register cannot be written")
+            << QStringList{"--register", "no/R", "--passed-over", "P"} << 2 << ""
+            << QStringLiteral("Ошибка записи: Не удалось записать файл no/R");
+        QTest::newRow("passed-over list cannot be written")
+            << QStringList{"--register", "R", "--passed-over", "no/P"} << 2 << "R"
+            << QStringLiteral("Ошибка записи: Не удалось записать файл no/P");
+        QTest::newRow("reading fails: nothing written")
+            << QStringList{"--register", "R", "--passed-over", "P", "--strict"} << 1 << ""
+            << QStringLiteral("Ошибка чтения: Не удалось прочитать файл z.xml : не найден тег <report> или <draft>");
+    }
+    void runRecords()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(int, exitCode);
+        QFETCH(QString, written);
+        QFETCH(QString, message);
+
+        const QString base = fresh();
+        QVERIFY(QDir().mkpath(base + "/in/c.xml"));
+        const QByteArray attrs = "code=\"F\" year=\"1\" period=\"1\"";
+        QVERIFY(tu::writeFile(base + "/in/a.xml", tu::report(attrs, "<item name=\"okpo\" value=\"7\"/>"
+                                                                 + tu::cell("1", "1", "1", "1 234")
+                                                                 + tu::cell("1", "x", "2", "a;\"b\""))));
+        QVERIFY(tu::writeFile(base + "/in/b.xml", tu::report(attrs, "<item name=\"okpo\" value=\"7\"/>"
+                                                                 + tu::cell("1", "1", "1", "5"))));
+        if (exitCode == 1)
+            QVERIFY(tu::writeFile(base + "/in/z.xml", "<other/>"));
+        options.replaceInStrings(QRegularExpression("^(R|P)$"), "\\1.csv");
+        const Result r = runCli(options + QStringList{"in", "out"}, base);
+        QVERIFY2(r.normalExit && r.exitCode == exitCode, qPrintable(describe(r)));
+        QCOMPARE(r.out, exitCode == 0 ? kSuccess : QByteArray());
+        const QStringList err = errorText(r).split('\n');
+        QCOMPARE(err.last(), message);
+        if (exitCode != 1) {
+            QCOMPARE(err.first(), QStringLiteral("Предупреждение: ОКПО 7 входит в сводный отчет F_1_1.xml "
+                                                 "несколько раз: a.xml, b.xml"));
+        }
+        QCOMPARE(QFileInfo::exists(base + "/R.csv"), written.contains('R'));
+        QCOMPARE(QFileInfo::exists(base + "/P.csv"), written.contains('P'));
+        QCOMPARE(QFileInfo::exists(base + "/out/F_1_1.xml"), written.contains('S'));
+        if (written.contains('R')) {
+            QCOMPARE(tu::readFile(base + "/R.csv"),
+                     QStringLiteral("\ufeffФайл;Сводный отчет;Элемент;ОКПО;Учтено значений;Пропущено значений;"
+                                    "Потеряно чисел;Тот же ОКПО в файле\r\n"
+                                    "a.xml;F_1_1.xml;report;7;0;2;1;\r\n"
+                                    "b.xml;F_1_1.xml;report;7;1;0;0;a.xml\r\n"
+                                    "c.xml;;;;0;0;0;\r\n").toUtf8());
+        }
+        if (written.contains('P')) {
+            QCOMPARE(tu::readFile(base + "/P.csv"),
+                     QStringLiteral("\ufeffФайл;Номер строки в файле;Код раздела;Код строки;s1;s2;s3;Код графы;"
+                                    "Текст;Причина;Потерянное число\r\n"
+                                    "a.xml;3;1;1;;;;1;1 234;значение;да\r\n"
+                                    "a.xml;3;1;x;;;;2;\"a;\"\"b\"\"\";строка;нет\r\n").toUtf8());
+        }
+    }
+
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -233,7 +304,8 @@ private slots:
     {
         const Result help = runCli({"--help"});
         QVERIFY2(help.normalExit && help.exitCode == 0, qPrintable(describe(help)));
-        QVERIFY2(help.out.contains("--okpo"), help.out.constData());
+        for (const char *option : {"--okpo", "--register", "--passed-over", "--strict"})
+            QVERIFY2(help.out.contains(option), help.out.constData());
         const Result version = runCli({"--version"});
         QVERIFY2(version.normalExit && version.exitCode == 0, qPrintable(describe(version)));
         QVERIFY(!version.out.trimmed().isEmpty());

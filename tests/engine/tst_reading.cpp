@@ -1053,6 +1053,186 @@ private slots:
         QCOMPARE(tu::titleDump(summer.titleItemMap()), QStringList{"n=" + expectedItem});
     }
 
+    // ---- What a run records ------------------------------------------------------
+
+    // Each value passed over in a.xml, one line each; the body starts on line 3.
+    void passedOver_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<qint64>("added");
+        QTest::addColumn<QStringList>("passed"); // line|section|row|s1|s2|s3|col|text|reason|lost
+
+        const QByteArray nbsp = "\xc2\xa0", narrow = "\xe2\x80\xaf", rsquo = "\xe2\x80\x99";
+        const QString ya300(300, QChar(0x44f));
+        QTest::newRow("counted values are not listed")
+            << oneRow("<col code=\"1\">5</col><col code=\"2\"> 1,5 </col>") << qint64(2) << QStringList();
+        QTest::newRow("bad section code") << tu::cell("x1", "1", "2", "5") << qint64(0)
+                                          << QStringList{"3|x1|1||||2|5|раздел|да"};
+        QTest::newRow("no section at all") << QByteArray("<row code=\"1\" s1=\"a\"><col code=\"2\">abc</col></row>")
+                                           << qint64(0) << QStringList{"3||1|a|||2|abc|раздел|нет"};
+        QTest::newRow("bad row code, codes as written")
+            << QByteArray("<section code=\" 07\"><row code=\"-1\" s1=\"a\" s2=\"b\" s3=\"c\"><col code=\"01\">7</col></row></section>")
+            << qint64(0) << QStringList{"3| 07|-1|a|b|c|01|7|строка|да"};
+        QTest::newRow("row outside the valid section")
+            << QByteArray("<row code=\"1\"><section code=\"2\"><col code=\"3\">7</col></section></row>") << qint64(0)
+            << QStringList{"3|2|1||||3|7|строка|да"};
+        QTest::newRow("section reason before col reason") << tu::cell("x", "1", "y", "z") << qint64(0)
+                                                          << QStringList{"3|x|1||||y|z|раздел|нет"};
+        QTest::newRow("bad col code") << oneRow("<col code=\"\">8</col><col>9</col><col code=\"2\">1</col>")
+                                      << qint64(1) << QStringList{"3|1|1|||||8|графа|да", "3|1|1|||||9|графа|да"};
+        QTest::newRow("grouped by a blank") << oneRow("<col code=\"1\">1 234</col>") << qint64(0)
+                                            << QStringList{"3|1|1||||1|1 234|значение|да"};
+        QTest::newRow("no-break space and comma") << oneRow("<col code=\"1\">1" + nbsp + "234,5</col>") << qint64(0)
+                                                  << QStringList{"3|1|1||||1|1\u00a0234,5|значение|да"};
+        QTest::newRow("narrow space, point")
+            << oneRow("<col code=\"1\">-12" + narrow + "345.6</col>") << qint64(0)
+            << QStringList{"3|1|1||||1|-12\u202f345.6|значение|да"};
+        QTest::newRow("apostrophes") << oneRow("<col code=\"1\">1'234</col><col code=\"2\">1" + rsquo + "234</col>")
+                                     << qint64(0)
+                                     << QStringList{"3|1|1||||1|1'234|значение|да", "3|1|1||||2|1\u2019234|значение|да"};
+        QTest::newRow("not numbers even ungrouped")
+            << oneRow("<col code=\"1\">1\t234</col><col code=\"2\">1 2,3,4</col><col code=\"3\">1 2 a</col>"
+                      "<col code=\"4\">' '</col><col code=\"5\">inf</col>")
+            << qint64(0)
+            << QStringList{"3|1|1||||1|1\t234|значение|нет", "3|1|1||||2|1 2,3,4|значение|нет",
+                           "3|1|1||||3|1 2 a|значение|нет", "3|1|1||||4|' '|значение|нет",
+                           "3|1|1||||5|inf|значение|нет"};
+        QTest::newRow("no text first: nothing to pass over")
+            << oneRow("<col code=\"1\"> \n </col><col code=\"2\"/><col code=\"3\"><!--c-->5</col><col code=\"4\"><b>5</b></col>")
+            << qint64(0) << QStringList();
+        QTest::newRow("cdata, trimmed, with markup characters")
+            << oneRow("<col code=\"1\"><![CDATA[ x;\"y\" ]]></col><col code=\"2\">\n  a&amp;b \r\n</col>") << qint64(0)
+            << QStringList{"3|1|1||||1|x;\"y\"|значение|нет", "3|1|1||||2|a&b|значение|нет"};
+        QTest::newRow("long text cut at 200 characters")
+            << oneRow("<col code=\"1\">" + ya300.toUtf8() + "</col><col code=\"2\">" + QByteArray(200, 'x') + "</col>")
+            << qint64(0)
+            << QStringList{"3|1|1||||1|" + ya300.left(200) + "\u2026|значение|нет",
+                           "3|1|1||||2|" + QString(200, 'x') + "|значение|нет"};
+        QTest::newRow("line of the start tag")
+            << QByteArray("<section code=\"1\">\n<row code=\"1\">\n<col\ncode=\"a\">\n5\n</col></row></section>")
+            << qint64(0) << QStringList{"5|1|1||||a|5|графа|да"};
+        QTest::newRow("innermost section and row")
+            << QByteArray("<section code=\"1\"><row code=\"1\"><section code=\"s\"><row code=\"r\" s1=\"z\">"
+                          "<col code=\"1\">5</col></row></section></row></section>")
+            << qint64(1) << QStringList();
+        QTest::newRow("innermost names a bad one")
+            << QByteArray("<section code=\"1\"><row code=\"1\"><section code=\"s\"><row code=\"r\" s1=\"z\">"
+                          "<col code=\"c\">5</col></row></section></row></section>")
+            << qint64(0) << QStringList{"3|s|r|z|||c|5|графа|да"};
+        QTest::newRow("nested pairs each add") << QByteArray("<section code=\"1\"><section code=\"2\"><row code=\"1\">"
+                                                             "<col code=\"1\">5</col></row></section></section>")
+                                               << qint64(2) << QStringList();
+    }
+    void passedOver()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(qint64, added);
+        QFETCH(QStringList, passed);
+
+        Summer summer;
+        QVERIFY(readOne(summer, tu::plainReport(body)));
+        QCOMPARE(summer.fileRecords().size(), 1);
+        const FileRecord &r = summer.fileRecords().first();
+        QStringList seen;
+        qint64 lost = 0;
+        for (const PassedOverValue &v : r.passedOver) {
+            seen << QStringList{QString::number(v.line), v.sectionCode(), v.rowCode(), v.s1(), v.s2(), v.s3(),
+                                v.colCode(), v.text(), PassedOverValue::reasonText(v.reason),
+                                v.lostNumber ? "да" : "нет"}
+                            .join('|');
+            lost += v.lostNumber ? 1 : 0;
+        }
+        QCOMPARE(seen, passed);
+        QCOMPARE(r.valuesAdded, added);
+        QCOMPARE(r.valuesPassedOver, qint64(passed.size()));
+        QCOMPARE(r.lostNumbers, lost);
+    }
+
+    void passedOverValuesKeptUpToTheCap()
+    {
+        QByteArray cols;
+        for (int i = 0; i < 2500; ++i)
+            cols += "<col code=\"" + QByteArray::number(i) + "\">" + (i % 2 ? "1 000" : "x") + "</col>";
+        Summer summer;
+        QVERIFY(readOne(summer, tu::plainReport(oneRow(cols))));
+        const FileRecord &r = summer.fileRecords().first();
+        QCOMPARE(r.valuesPassedOver, qint64(2500));
+        QCOMPARE(r.lostNumbers, qint64(1250));
+        QCOMPARE(r.passedOver.size(), FileRecord::KeptMax);
+        QCOMPARE(r.passedOver.last().colCode(), QString::number(FileRecord::KeptMax - 1));
+    }
+
+    // The register's fields of each entry and the warnings: okpo items decide
+    // which files are one branch's report sent twice into one summed report.
+    void registerAndWarnings_data()
+    {
+        QTest::addColumn<QByteArrayList>("files"); // name, root attributes, okpo item or "-" for none
+        QTest::addColumn<QStringList>("records");  // name|output|element|okpo|same okpo as
+        QTest::addColumn<QStringList>("warnings");
+
+        const QByteArray g1 = "code=\"0601012\" year=\"2014\" period=\"3\"", g2 = "code=\"0609007\" year=\"2014\" period=\"3\"";
+        const QString twice = QStringLiteral("Предупреждение: ОКПО %1 входит в сводный отчет %2 несколько раз: %3");
+        QTest::newRow("different branches") << QByteArrayList{"a.xml", g1, "1", "b.xml", g1, "2"}
+                                            << QStringList{"a.xml|0601012_2014_3.xml|report|1|", "b.xml|0601012_2014_3.xml|report|2|"}
+                                            << QStringList();
+        QTest::newRow("same branch, other forms") << QByteArrayList{"a.xml", g1, "1", "b.xml", g2, "1"}
+                                                  << QStringList{"a.xml|0601012_2014_3.xml|report|1|", "b.xml|0609007_2014_3.xml|report|1|"}
+                                                  << QStringList();
+        QTest::newRow("empty and absent okpo") << QByteArrayList{"a.xml", g1, "", "b.xml", g1, "", "c.xml", g1, "-", "d.xml", g1, "-"}
+                                               << QStringList{"a.xml|0601012_2014_3.xml|report||", "b.xml|0601012_2014_3.xml|report||",
+                                                              "c.xml|0601012_2014_3.xml|report||", "d.xml|0601012_2014_3.xml|draft||"}
+                                               << QStringList();
+        QTest::newRow("three files, a draft among them, two groups interleaved")
+            << QByteArrayList{"a.xml", g2, "7", "b.xml", g1, "5", "c.xml", g1, " 5", "d.xml", g2, "7", "e.xml", g1, "5", "f.xml", g1, "5"}
+            << QStringList{"a.xml|0609007_2014_3.xml|report|7|", "b.xml|0601012_2014_3.xml|report|5|",
+                           "c.xml|0601012_2014_3.xml|report| 5|", "d.xml|0609007_2014_3.xml|draft|7|a.xml",
+                           "e.xml|0601012_2014_3.xml|report|5|b.xml", "f.xml|0601012_2014_3.xml|report|5|b.xml"}
+            << QStringList{twice.arg("7", "0609007_2014_3.xml", "a.xml, d.xml"),
+                           twice.arg("5", "0601012_2014_3.xml", "b.xml, e.xml, f.xml")};
+    }
+    void registerAndWarnings()
+    {
+        QFETCH(QByteArrayList, files);
+        QFETCH(QStringList, records);
+        QFETCH(QStringList, warnings);
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        for (qsizetype i = 0; i < files.size(); i += 3) {
+            const QByteArray root = files[i] == "d.xml" ? "draft" : "report";
+            // The last okpo item of a file is its own.
+            const QByteArray items = files[i + 2] == "-" ? ""
+                    : "<item name=\"okpo\" value=\"x\"/><item name=\"okpo\" value=\"" + files[i + 2] + "\"/>";
+            QVERIFY(tu::writeFile(dir.filePath(files[i]), "<" + root + " " + files[i + 1] + ">" + items
+                                                                + oneRow("<col code=\"1\">1</col>") + "</" + root + ">"));
+        }
+        Summer summer;
+        QVERIFY(summer.readReports(dir.path()));
+        QStringList seen;
+        for (const FileRecord &r : summer.fileRecords()) {
+            QCOMPARE(r.hasOkpo, files[files.indexOf(r.name.toUtf8()) + 2] != "-");
+            seen << QStringList{r.name, r.outputName, r.elementText(), r.okpo, r.sameOkpoAs}.join('|');
+        }
+        QCOMPARE(seen, records);
+        QCOMPARE(summer.warnings(), warnings);
+    }
+
+    void entriesNotReadAreRecorded()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QVERIFY(QDir(dir.path()).mkdir("a.xml"));
+        QVERIFY(tu::writeFile(dir.filePath("b.xml"), tu::plainReport(oneRow("<col code=\"1\">1 234</col>"))));
+        Summer summer;
+        QVERIFY(summer.readReports(dir.path()));
+        QCOMPARE(summer.fileRecords().size(), 2);
+        const FileRecord &folder = summer.fileRecords().at(0);
+        QCOMPARE(folder.name, "a.xml");
+        QCOMPARE(folder.element, FileRecord::Element::None);
+        QVERIFY(folder.outputName.isEmpty() && !folder.hasOkpo && folder.valuesAdded == 0);
+        QCOMPARE(summer.warnings(), QStringList{"Предупреждение: в файле b.xml не учтено чисел: 1"});
+    }
+
     // ---- Threads ---------------------------------------------------------------------
 
     void resultDoesNotDependOnThreadCount()
