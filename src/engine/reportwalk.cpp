@@ -381,8 +381,12 @@ struct ReportWalk::State
             && validRows.back() > validSections.front();
     }
 
-    Frame &push(bool isSection, bool valid)
+    // Opens a section or row with the given attributes.
+    Frame &push(bool isSection, const XML_Char **atts)
     {
+        const std::string_view codeText = textOf(attribute(atts, "code"));
+        quint32 code = 0;
+        const bool valid = codeText.data() && numbers::parseCode(codeText, &code);
         if (depth == int(frames.size()))
             frames.emplace_back();
         if (valid)
@@ -393,6 +397,8 @@ struct ReportWalk::State
         inner = depth++;
         f.isSection = isSection;
         f.valid = valid;
+        f.code = code;
+        f.codeText.assign(codeText);
         f.docIndex = elementCount;
         f.cachedSection = -1;
         if (!nested && (isSection ? openSections : openRows) > 0) {
@@ -419,11 +425,7 @@ struct ReportWalk::State
             break;
         case 'r':
             if (is(name, "row")) {
-                quint32 code = 0;
-                const std::string_view codeText = textOf(attribute(atts, "code"));
-                Frame &f = push(false, codeText.data() && numbers::parseCode(codeText, &code));
-                f.code = code;
-                f.codeText.assign(codeText);
+                Frame &f = push(false, atts);
                 const char *values[] = {attribute(atts, "s1"), attribute(atts, "s2"),
                                         attribute(atts, "s3")};
                 for (int i = 0; i < 3; ++i)
@@ -435,13 +437,8 @@ struct ReportWalk::State
             }
             break;
         case 's':
-            if (is(name, "section")) {
-                quint32 code = 0;
-                const std::string_view codeText = textOf(attribute(atts, "code"));
-                Frame &f = push(true, codeText.data() && numbers::parseCode(codeText, &code));
-                f.code = code;
-                f.codeText.assign(codeText);
-            }
+            if (is(name, "section"))
+                push(true, atts);
             break;
         case 'i':
             if (is(name, "item"))
