@@ -1217,22 +1217,6 @@ private slots:
         QCOMPARE(summer.warnings(), warnings);
     }
 
-    void entriesNotReadAreRecorded()
-    {
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
-        QVERIFY(QDir(dir.path()).mkdir("a.xml"));
-        QVERIFY(tu::writeFile(dir.filePath("b.xml"), tu::plainReport(oneRow("<col code=\"1\">1 234</col>"))));
-        Summer summer;
-        QVERIFY(summer.readReports(dir.path()));
-        QCOMPARE(summer.fileRecords().size(), 2);
-        const FileRecord &folder = summer.fileRecords().at(0);
-        QCOMPARE(folder.name, "a.xml");
-        QCOMPARE(folder.element, FileRecord::Element::None);
-        QVERIFY(folder.outputName.isEmpty() && !folder.hasOkpo && folder.valuesAdded == 0);
-        QCOMPARE(summer.warnings(), QStringList{"Предупреждение: в файле b.xml не учтено чисел: 1"});
-    }
-
     // ---- Threads ---------------------------------------------------------------------
 
     void resultDoesNotDependOnThreadCount()
