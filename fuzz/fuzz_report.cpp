@@ -147,6 +147,27 @@ void compareStores(const ReportMap &expected, const ReportMap &got)
     }
 }
 
+// The record of the one file: its counts agree with what it keeps, and every
+// text kept is cut as it is shown.
+void checkRecord(const QList<FileRecord> &records)
+{
+    if (records.size() != 1)
+        fail("not one record for one file", QString::number(records.size()));
+    const FileRecord &r = records.first();
+    if (r.passedOver.size() != std::min<qint64>(r.valuesPassedOver, FileRecord::KeptMax)
+        || r.lostNumbers > r.valuesPassedOver || r.valuesAdded < 0)
+        fail("the counts of a record disagree", r.name);
+    qint64 lost = 0;
+    for (const PassedOverValue &v : r.passedOver) {
+        const QString text = v.text();
+        if (text.isEmpty() || text.toUcs4().size() > PassedOverValue::TextMax + 1)
+            fail("a value passed over is shown wrongly", text);
+        lost += v.lostNumber ? 1 : 0;
+    }
+    if (r.valuesPassedOver <= FileRecord::KeptMax && lost != r.lostNumbers)
+        fail("lost numbers miscounted", r.name);
+}
+
 void writeInput(const QString &path, const uint8_t *data, size_t size)
 {
     std::FILE *f = std::fopen(QFile::encodeName(path).constData(), "wb");
@@ -189,6 +210,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (!summer.lastError().isEmpty())
         fail("reading succeeded with a message", summer.lastError());
+    checkRecord(summer.fileRecords());
 
     const bool written = summer.writeReports(output, Okpo);
     if (!written && summer.lastError().isEmpty())

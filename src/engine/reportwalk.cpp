@@ -48,10 +48,10 @@ public:
     void assign(std::string_view text)
     {
         m_size = text.size();
-        if (m_size <= sizeof m_short)
-            std::memcpy(m_short, text.data(), m_size);
-        else
+        if (m_size > sizeof m_short)
             m_long.assign(text);
+        else if (m_size > 0) // an absent attribute has no text to copy
+            std::memcpy(m_short, text.data(), m_size);
     }
     std::string_view view() const
     {
