@@ -46,9 +46,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${SVODAR_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# dpkg-shlibdeps finds the libraries; the window also needs a Qt platform plugin,
-# which Debian's Qt only recommends.
+# Depends comes from dpkg-shlibdeps. The X11 and offscreen platform plugins
+# ship in libqt6gui6, which libqt6widgets6 brings in.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
 
 include(CPack)
