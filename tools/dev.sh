@@ -77,8 +77,8 @@ gui)
 deb)
     # shellcheck disable=SC2086 # a list of package names
     setup $DEB_PACKAGES
-    # A Release build with all of Debian's hardening flags, without the tests; the man
-    # page's date is the last commit's.
+    # A Release build with all of Debian's hardening flags, without the tests;
+    # the man page's date is the last commit's.
     SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
     export SOURCE_DATE_EPOCH
     DEB_BUILD_MAINT_OPTIONS=hardening=+all
