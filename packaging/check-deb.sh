@@ -13,9 +13,9 @@ if [ $# -ne 2 ]; then
     echo "usage: $0 DEB BUILD_TREE_SVODAR_CLI" >&2
     exit 64
 fi
-deb=$1
-build_cli=$2
-cd "$(dirname "$0")/.."
+deb=$(realpath "$1") || exit 1
+build_cli=$(realpath "$2") || exit 1
+cd "$(dirname "$0")/.." || exit 1
 reports=examples/reports
 
 passed=0
