@@ -5,6 +5,7 @@
 #   tools/dev.sh test   build, then run every test (also under a Russian locale, and
 #                       built with sanitizers), and a short fuzzing run
 #   tools/dev.sh gui    build, then start the window
+#   tools/dev.sh deb    build the Debian package into dist/ and check it
 set -eu
 
 cd "$(dirname "$0")/.."
@@ -13,6 +14,8 @@ PACKAGES="cmake g++ make pkgconf qt6-base-dev libexpat1-dev expat locales
           desktop-file-utils appstream"
 # The fuzzer needs clang and its runtime.
 TEST_PACKAGES="clang libclang-rt-14-dev"
+# The Debian package: dpkg-shlibdeps, man page, and the package checks.
+DEB_PACKAGES="dpkg-dev help2man lintian file"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -71,8 +74,27 @@ gui)
     build
     exec "$BUILD_DIR"/src/app/svodar
     ;;
+deb)
+    # shellcheck disable=SC2086 # a list of package names
+    setup $DEB_PACKAGES
+    # A Release build with all of Debian's hardening flags, without the tests;
+    # the man page's date is the last commit's.
+    SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || date +%s)}
+    export SOURCE_DATE_EPOCH
+    DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    export DEB_BUILD_MAINT_OPTIONS
+    dir=$BUILD_DIR-deb
+    build "$dir" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
+        -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)"
+    rm -f "$dir"/cpack/svodar_*.deb dist/svodar_*.deb
+    (cd "$dir" && cpack -G DEB -B cpack)
+    mkdir -p dist
+    cp "$dir"/cpack/svodar_*.deb dist/
+    packaging/check-deb.sh dist/svodar_*.deb "$dir"/src/cli/svodar-cli
+    ;;
 *)
-    echo "usage: $0 demo|test|gui" >&2
+    echo "usage: $0 demo|test|gui|deb" >&2
     exit 64
     ;;
 esac

@@ -1,0 +1,87 @@
+#!/bin/sh
+# Checks the Debian package: lintian finds no error, the package holds what it
+# should and nothing else, and its svodar-cli sums examples/reports/ to the same
+# bytes as the build tree's.
+#
+#   packaging/check-deb.sh DEB BUILD_TREE_SVODAR_CLI
+#
+# Prints one line per check and ends with "N passed, M failed"; exits 1 when a
+# check failed.
+set -u
+
+if [ $# -ne 2 ]; then
+    echo "usage: $0 DEB BUILD_TREE_SVODAR_CLI" >&2
+    exit 64
+fi
+deb=$(realpath "$1") || exit 1
+build_cli=$(realpath "$2") || exit 1
+cd "$(dirname "$0")/.." || exit 1
+reports=examples/reports
+
+passed=0
+failed=0
+check() {
+    name=$1
+    shift
+    if "$@"; then
+        echo "PASS: $name"
+        passed=$((passed + 1))
+    else
+        echo "FAIL: $name"
+        failed=$((failed + 1))
+    fi
+}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+echo "lintian $deb:"
+lintian --fail-on error "$deb" >"$work/lintian" 2>&1
+lintian_status=$?
+sed 's/^/    /' "$work/lintian"
+check "lintian reports no error" test "$lintian_status" -eq 0
+
+# Regular files and links, without the leading "./".
+dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\.\//, "", $6); print $6 }' | sort >"$work/files"
+expected="usr/bin/svodar
+usr/bin/svodar-cli
+usr/share/applications/org.svodar.Svodar.desktop
+usr/share/metainfo/org.svodar.Svodar.metainfo.xml
+usr/share/man/man1/svodar.1.gz
+usr/share/man/man1/svodar-cli.1.gz
+usr/share/doc/svodar/copyright
+usr/share/doc/svodar/changelog.gz"
+for f in $expected; do
+    check "package holds /$f" grep -qx "$f" "$work/files"
+done
+echo "$expected" | sort >"$work/expected"
+comm -23 "$work/files" "$work/expected" >"$work/unexpected"
+sed 's/^/    unexpected: \//' "$work/unexpected"
+check "package holds nothing else (no tests, benchmarks or libraries)" test ! -s "$work/unexpected"
+
+field() { dpkg-deb -f "$deb" "$1"; }
+check "control: Section utils, Architecture $(dpkg --print-architecture)" \
+    test "$(field Section) $(field Architecture)" = "utils $(dpkg --print-architecture)"
+depends=$(field Depends)
+echo "    Depends: $depends"
+depends_on_runtime() {
+    for p in libqt6core6 libqt6widgets6 libexpat1; do
+        echo "$depends" | grep -Eq "(^|, )$p( |,|$)" || return 1
+    done
+}
+check "control: Depends names Qt and expat" depends_on_runtime
+
+dpkg-deb -x "$deb" "$work/root"
+package_cli=$work/root/usr/bin/svodar-cli
+check "packaged svodar-cli --version gives the package version" \
+    test "$("$package_cli" --version)" = "svodar-cli $(field Version)"
+sums_alike() {
+    "$build_cli" --okpo 12345678 "$reports" "$work/out-build" >/dev/null &&
+        "$package_cli" --okpo 12345678 "$reports" "$work/out-package" >/dev/null &&
+        [ -n "$(ls "$work/out-build")" ] &&
+        diff -r "$work/out-build" "$work/out-package"
+}
+check "packaged svodar-cli sums $reports/ to the same bytes as $build_cli" sums_alike
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
