@@ -17,8 +17,9 @@
 #include <optional>
 #include <thread>
 
-#ifdef Q_OS_LINUX
+#ifdef Q_OS_UNIX
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -292,9 +293,10 @@ private:
 };
 
 // Writes the summed reports, several at once. Each report goes to a temporary
-// file that takes the place of the old one only when it is complete, and these
-// replacements happen strictly in key order: when a group fails, the files of the
-// groups before it stay and no later group's file appears.
+// file that takes its name (in place of the old file, if any) only when it is
+// complete and synced, and these commits happen strictly in key order: when a
+// group fails, the files of the groups before it stay and no later group's file
+// appears.
 class GroupWriter
 {
 public:
@@ -349,20 +351,16 @@ private:
             const bool skip = m_failed.load();
 
             QString error;
-            bool placeholder = false;
             QSaveFile file(group.path);
             if (!skip) {
-                // A new name is tried first, so that a name the file system
-                // refuses is told apart from a failed write. The probe never
-                // truncates a file (another run may have written one of that
-                // name meanwhile), and a link in the summed file's place is not
-                // followed (the file would land wherever it points).
-                QFile probe(group.path);
-                placeholder = probe.open(QIODevice::WriteOnly | QIODevice::NewOnly);
-                probe.close();
+                // Nothing is made under the summed file's name before its whole
+                // content is there: the file is written to an unnamed file in the
+                // folder, or where the file system has none, to name.XXXXXX
+                // beside it, and takes the name only at commit. A link in its
+                // place is not followed (the file would land wherever it points).
                 const QFileInfo existing(group.path);
-                if (!placeholder
-                    && (existing.isSymLink() || !existing.exists() || existing.isDir() || !existing.isWritable()))
+                if (refusedName(group.path) || existing.isSymLink() || existing.isDir()
+                    || (existing.exists() && !existing.isWritable()))
                     error = openError();
                 const auto mode = QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered;
                 if (error.isEmpty() && !file.open(mode))
@@ -392,8 +390,6 @@ private:
             if (m_failed || skip || !error.isEmpty()) {
                 if (file.isOpen())
                     file.cancelWriting();
-                if (placeholder && QFileInfo(group.path).size() == 0)
-                    QFile::remove(group.path); // still the empty probe
                 if (!m_failed) {
                     m_failed = true;
                     m_failedAt = i;
@@ -404,6 +400,22 @@ private:
             lock.unlock();
             m_turn.notify_all();
         }
+    }
+
+    // A name the file system refuses (too long, or with characters it does not
+    // take) fails its lookup already, so it is told apart from a failed write
+    // without anything being created. Where a lookup takes any name, as on FAT,
+    // the temporary file name.XXXXXX cannot be created and open() fails instead.
+    static bool refusedName(const QString &path)
+    {
+#if defined(Q_OS_UNIX)
+        struct stat st;
+        return ::lstat(QFile::encodeName(path).constData(), &st) != 0
+            && (errno == ENAMETOOLONG || errno == EINVAL || errno == EILSEQ);
+#else
+        Q_UNUSED(path);
+        return false;
+#endif
     }
 
     static QString openError() { return QStringLiteral("Не получается открыть файл для записи"); }

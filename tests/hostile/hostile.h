@@ -130,6 +130,9 @@ public:
         return true;
     }
 
+    // Sends sig to the child's whole process group.
+    void sendSignal(int sig) { ::kill(-m_pid, sig); }
+
     Result wait(int timeoutMs)
     {
         Result r;
@@ -366,6 +369,41 @@ struct Summed
         return t + " </sections>\n</report>\n";
     }
 };
+
+// Reports G0 ... of groups G<g>_2014_1 in folder in, one each with the given
+// number of rows, and a report title.xml with only title items, which every
+// summed report repeats; returns the summed files they give.
+inline QMap<QString, QByteArray> writeGroups(const QString &in, int groups, int rows, int items = 0)
+{
+    QMap<QString, QByteArray> expected;
+    Summed title;
+    if (items > 0) {
+        Writer w(in + "/title.xml");
+        w << "<report code=\"G0\" year=\"2014\" period=\"1\">\n<title>\n";
+        for (int i = 0; i < items; ++i) {
+            const QString name = QStringLiteral("item%1").arg(i, 6, 10, QLatin1Char('0'));
+            w << "<item name=\"" + name.toUtf8() + "\" value=\"value of " + name.toUtf8() + "\"/>\n";
+            title.item(name, "value of " + name);
+        }
+        if (!(w << "</title>\n</report>\n").close())
+            return {};
+    }
+    for (int g = 0; g < groups; ++g) {
+        const QByteArray code = "G" + QByteArray::number(g);
+        Summed s = title;
+        s.code = code;
+        Writer w(in + "/" + code + ".xml");
+        w << head(code);
+        for (int row = 0; row < rows; ++row) {
+            w << cell(1, row, 2, QByteArray::number(g + row));
+            s.add(1, row, 2, QByteArray::number(g + row));
+        }
+        if (!(w << tail()).close())
+            return {};
+        expected.insert(s.fileName(), s.bytes());
+    }
+    return expected;
+}
 
 // Every entry below root, by relative path: its type, size, mode, owner, time
 // of last change and, for small files, a hash of the content. Folders named in

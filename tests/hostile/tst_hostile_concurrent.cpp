@@ -1,8 +1,12 @@
-// Two runs of svodar-cli that write into one output folder at the same time.
+// Two runs of svodar-cli that write into one output folder at the same time, and
+// a run watched by another program that reads the folder while it is written.
 
 #include "hostile.h"
 
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
 
 using namespace hostile;
 
@@ -21,20 +25,8 @@ private slots:
         QTemporaryDir base{scratch()};
         const QString in = base.filePath("in"), out = base.filePath("out");
         QVERIFY(QDir().mkpath(in));
-        Files expected;
-        for (int g = 0; g < 30; ++g) {
-            const QByteArray code = "G" + QByteArray::number(g);
-            Summed s;
-            s.code = code;
-            Writer w(in + "/" + code + ".xml");
-            w << head(code);
-            for (int row = 0; row < 500; ++row) {
-                w << cell(1, row, 2, QByteArray::number(g + row));
-                s.add(1, row, 2, QByteArray::number(g + row));
-            }
-            QVERIFY((w << tail()).close());
-            expected.insert(one(s));
-        }
+        const Files expected = writeGroups(in, 30, 500);
+        QCOMPARE(expected.size(), 30);
         for (int round = 0; round < 20; ++round) {
             Child first, second;
             QVERIFY(first.start({cliPath(), in, out}));
@@ -46,6 +38,50 @@ private slots:
             for (auto e = expected.cbegin(); e != expected.cend(); ++e)
                 QVERIFY2(readFile(out + "/" + e.key()) == e.value(), qPrintable(QStringLiteral("round %1: %2").arg(round).arg(e.key())));
         }
+    }
+
+    // A program that lists the output folder while a run writes new files into
+    // it, and opens every *.xml it sees, finds each one complete: a summed
+    // report never shows under its name before all of it is there.
+    void watchedWhileWritten()
+    {
+        QTemporaryDir base{scratch()};
+        const QString in = base.filePath("in"), out = base.filePath("out");
+        QVERIFY(QDir().mkpath(in));
+        const Files expected = writeGroups(in, 12, 4000);
+        QCOMPARE(expected.size(), 12);
+        int opened = 0;
+        for (int round = 0; round < 5; ++round) {
+            QVERIFY(QDir(out).removeRecursively());
+            std::atomic<bool> done = false;
+            QStringList faults;
+            std::thread watcher([&] {
+                while (!done) {
+                    const QStringList names = QDir(out).entryList({"*.xml"}, QDir::Files | QDir::Hidden);
+                    for (const QString &name : names) {
+                        QFile file(out + "/" + name);
+                        if (!file.open(QIODevice::ReadOnly))
+                            continue; // not there any more
+                        ++opened;
+                        const qint64 size = file.size();
+                        const bool complete = size == expected.value(name).size() && file.seek(size - 10)
+                                && file.read(10) == "</report>\n";
+                        if (!complete)
+                            faults << QStringLiteral("%1 (%2 bytes)").arg(name).arg(size);
+                    }
+                }
+            });
+            Child child;
+            const bool started = child.start({cliPath(), in, out});
+            const Result r = started ? child.wait(60000 * kSlowdown) : Result();
+            done = true;
+            watcher.join();
+            QVERIFY(started);
+            HOSTILE_COMPARE_RUN(r, 0, successText(), QString());
+            QVERIFY2(faults.isEmpty(), qPrintable(QStringLiteral("round %1: %2").arg(round).arg(faults.join(", "))));
+            QCOMPARE(entries(out), QStringList(expected.keys()));
+        }
+        QVERIFY(opened > 0);
     }
 };
 

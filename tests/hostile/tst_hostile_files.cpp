@@ -268,6 +268,66 @@ private slots:
         QCOMPARE(entries(c.out), QStringList());
         QCOMPARE(snapshot(c.root.path(), {"out", "seen"}), c.before);
     }
+
+    // A run killed at moments spread over its writing: each summed report's name
+    // holds its old file, nothing where there was none, or the whole new file.
+    // The only other entry it may leave is a whole new file under a temporary
+    // name (name.XXXXXX), if killed between linking it in and renaming it over
+    // the old one. The reports repeat many title items, so that writing takes
+    // most of a run.
+    void killedWhileWriting()
+    {
+        Case c;
+        const Files expected = writeGroups(c.in, 12, 100, 12000);
+        QCOMPARE(expected.size(), 12);
+        Files old;
+        for (const QString &name : expected.keys())
+            if (old.size() < expected.size() / 2)
+                old.insert(name, "old " + name.toUtf8() + "\n");
+        const auto reset = [&] {
+            if (!QDir(c.out).removeRecursively() || !QDir().mkpath(c.out))
+                return false;
+            for (auto o = old.cbegin(); o != old.cend(); ++o)
+                if (!writeFile(c.out + "/" + o.key(), o.value()))
+                    return false;
+            return true;
+        };
+        c.freeze();
+        // A whole run, to know how long one takes here.
+        QVERIFY(reset());
+        const Result whole = runCli({c.in, c.out});
+        HOSTILE_COMPARE_RUN(whole, 0, successText(), QString());
+        HOSTILE_COMPARE_OUTPUT(c, expected);
+
+        const QRegularExpression temporary(QStringLiteral("^(.*\\.xml)\\..{6}$"));
+        constexpr int kMoments = 10;
+        for (int k = 0; k < kMoments; ++k) {
+            QVERIFY(reset());
+            Child child;
+            QVERIFY(child.start({cliPath(), c.in, c.out}));
+            QTest::qSleep(int(whole.elapsedMs * (k + 3) / (kMoments + 2)));
+            child.sendSignal(SIGKILL);
+            const Result r = child.wait(60000 * kSlowdown);
+            QVERIFY2(r.signal == SIGKILL || r.exitCode == 0, qPrintable(r.describe()));
+            int fresh = 0;
+            for (const QString &name : entries(c.out)) {
+                const QByteArray bytes = readFile(c.out + "/" + name);
+                const QString tag = QStringLiteral("kill %1: %2").arg(k).arg(name);
+                if (expected.contains(name)) {
+                    QVERIFY2(bytes == expected.value(name) || bytes == old.value(name, "-"), qPrintable(tag));
+                    fresh += bytes == expected.value(name);
+                } else {
+                    const QString target = temporary.match(name).captured(1);
+                    QVERIFY2(old.contains(target) && bytes == expected.value(target), qPrintable(tag));
+                }
+            }
+            for (auto o = old.cbegin(); o != old.cend(); ++o)
+                QVERIFY2(QFileInfo::exists(c.out + "/" + o.key()), qPrintable(o.key()));
+            qInfo("kill %d of a %lld ms run: %s, %d of %lld files new", k, whole.elapsedMs,
+                  r.signal ? "killed" : "finished", fresh, qlonglong(expected.size()));
+        }
+        QCOMPARE(c.now(), c.before);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestHostileFiles)
