@@ -19,6 +19,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -307,6 +308,7 @@ public:
             const QString name = ReportWriter::fileName(it.key());
             m_groups.push_back({it, name, dir.absoluteFilePath(name)});
         }
+        m_folder = dir.absolutePath();
     }
 
     // Returns the message of the first group in key order that failed, or nothing.
@@ -329,6 +331,7 @@ public:
             m_error.clear();
             work();
         }
+        syncFolder();
         return m_error;
     }
 
@@ -418,6 +421,21 @@ private:
 #endif
     }
 
+    // The files took their names in the folder: it is synced as well, so that
+    // after a power cut the files of a run that ended are there under their
+    // names, not only in the file system's journal. A file system that cannot
+    // sync a folder is no error, as for the files.
+    void syncFolder() const
+    {
+#if defined(Q_OS_UNIX)
+        const int fd = ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) {
+            ::fsync(fd);
+            ::close(fd);
+        }
+#endif
+    }
+
     static QString openError() { return QStringLiteral("Не получается открыть файл для записи"); }
     static QString writeError(const QString &name)
     {
@@ -425,6 +443,7 @@ private:
     }
 
     const ReportWriter &m_writer;
+    QString m_folder;
     std::vector<Group> m_groups;
     std::atomic<std::size_t> m_next = 0;
     std::atomic<bool> m_failed = false;
