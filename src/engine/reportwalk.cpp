@@ -39,29 +39,28 @@ constexpr std::size_t MaxNestedCells = 1 << 22;
 // Of a col's text longer than ValueText, this many bytes are kept to show.
 constexpr std::size_t ShownText = 1024;
 
-// An attribute's text as the file has it, kept for telling the user where a
-// value was passed over. Codes are short: they are copied without a call
-// into the string class, which is measurable on every col of a large file.
-class RawText
+// A code attribute's text as the file has it, kept for telling the user where
+// a value was passed over. Nearly every code is written the plain way, as its
+// number is: then only the number is kept, for this happens on every col of
+// a large file. Any other text is copied.
+class CodeText
 {
 public:
-    void assign(std::string_view text)
+    void assign(std::string_view text, bool valid, quint32 code)
     {
-        m_size = text.size();
-        if (m_size > sizeof m_short)
-            m_long.assign(text);
-        else if (m_size > 0) // an absent attribute has no text to copy
-            std::memcpy(m_short, text.data(), m_size);
+        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+        m_plain = valid && digit(text.front()) && digit(text.back()) && (text.front() != '0' || text.size() == 1);
+        if (m_plain)
+            m_code = code;
+        else
+            m_text.assign(text);
     }
-    std::string_view view() const
-    {
-        return m_size <= sizeof m_short ? std::string_view(m_short, m_size) : std::string_view(m_long);
-    }
+    std::string text() const { return m_plain ? std::to_string(m_code) : m_text; }
 
 private:
-    char m_short[16];
-    std::size_t m_size = 0;
-    std::string m_long;
+    bool m_plain = false;
+    quint32 m_code = 0;
+    std::string m_text;
 };
 
 // Whether a name is exactly the given literal; stops at the first difference,
@@ -111,7 +110,7 @@ struct ReportWalk::State
         bool valid = false;
         quint32 code = 0;
         quint32 docIndex = 0;
-        RawText codeText; // the code attribute as the file has it
+        CodeText codeText; // the code attribute as the file has it
         std::string s[3];    // row: s1, s2, s3
         int cachedSection = -1; // row: frame index of the section of cachedRow
         quint32 cachedRow = 0;
@@ -150,7 +149,7 @@ struct ReportWalk::State
     // is, for telling the user about a value passed over.
     std::optional<PassedOverValue::Reason> colFault;
     qint64 colLine = 0;
-    RawText colCodeText;
+    CodeText colCodeText;
     std::string text;       // leading blanks left out
     bool textCut = false;   // more than ValueText bytes came, so no number
     bool blanksAfter = false; // blanks left out after text reached ValueText
@@ -298,10 +297,10 @@ struct ReportWalk::State
         v.lostNumber = lost;
         const Frame *section = innerSection >= 0 ? &frames[innerSection] : nullptr;
         const Frame *row = innerRow >= 0 ? &frames[innerRow] : nullptr;
-        const std::string_view none;
-        v.setFields({section ? section->codeText.view() : none, row ? row->codeText.view() : none,
-                     row ? std::string_view(row->s[0]) : none, row ? std::string_view(row->s[1]) : none,
-                     row ? std::string_view(row->s[2]) : none, colCodeText.view(), shownText()});
+        const std::string none, sectionCode = section ? section->codeText.text() : none,
+                                rowCode = row ? row->codeText.text() : none;
+        v.setFields({sectionCode, rowCode, row ? row->s[0] : none, row ? row->s[1] : none,
+                     row ? row->s[2] : none, colCodeText.text(), shownText()});
         report->passedOver.append(std::move(v));
     }
 
@@ -398,7 +397,7 @@ struct ReportWalk::State
         f.isSection = isSection;
         f.valid = valid;
         f.code = code;
-        f.codeText.assign(codeText);
+        f.codeText.assign(codeText, valid, code);
         f.docIndex = elementCount;
         f.cachedSection = -1;
         if (!nested && (isSection ? openSections : openRows) > 0) {
@@ -471,7 +470,7 @@ struct ReportWalk::State
         else
             colFault.reset();
         colLine = qint64(XML_GetCurrentLineNumber(xml));
-        colCodeText.assign(code);
+        colCodeText.assign(code, codeValid, colCode);
         clearText();
         setAwaiting(true);
     }
