@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -204,6 +205,9 @@ bool isNumberOnceUngrouped(std::string_view utf8)
     double value;
     if (parseValue(utf8, &value))
         return true;
+    // Without a blank, an apostrophe or a non-ASCII character nothing is left out.
+    if (std::none_of(utf8.begin(), utf8.end(), [](char c) { return c == ' ' || c == '\'' || (c & 0x80); }))
+        return false;
     QString text = QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
     const qsizetype before = text.size();
     text.removeIf([](QChar c) {
