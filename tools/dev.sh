@@ -5,6 +5,8 @@
 #   tools/dev.sh test   build, then run every test (also under a Russian locale, and
 #                       built with sanitizers), and a short fuzzing run
 #   tools/dev.sh gui    build, then start the window
+#   tools/dev.sh windows  cross-build dist/svodar-<version>-win64.zip and try it
+#                       under Wine (tools/windows/)
 set -eu
 
 cd "$(dirname "$0")/.."
@@ -71,8 +73,17 @@ gui)
     build
     exec "$BUILD_DIR"/src/app/svodar
     ;;
+windows)
+    # The Linux svodar-cli gives the reports the Windows build must match.
+    setup
+    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build "$BUILD_DIR" -j "$(nproc)" --target svodar-cli
+    tools/windows/build.sh
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")
+    tools/windows/smoke.sh "dist/svodar-$version-win64.zip" "$BUILD_DIR/src/cli/svodar-cli"
+    ;;
 *)
-    echo "usage: $0 demo|test|gui" >&2
+    echo "usage: $0 demo|test|gui|windows" >&2
     exit 64
     ;;
 esac
