@@ -147,18 +147,23 @@ build_qt() {
     src=$(source_dir qt6-base)
     QT_PREFIX=$CACHE/qt-$(source_version qt6-base)-$(line_hash "$QT_OPTIONS")
     [ -f "$QT_PREFIX/.complete" ] && return 0
-    say "Building Qt into $QT_PREFIX (about 20 minutes on two cores)"
-    rm -rf "$QT_PREFIX" "$CACHE/build/qt"
-    mkdir -p "$CACHE/build/qt"
-    # In Qt's CMake build the toolchain file chooses the compiler, and the host
-    # Qt's CMake packages are found only through QT_HOST_PATH_CMAKE_DIR.
-    # shellcheck disable=SC2086 # a list of options
-    (cd "$CACHE/build/qt" && "$src/configure" -prefix "$QT_PREFIX" $QT_OPTIONS -- \
-        -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DQT_HOST_PATH_CMAKE_DIR="$HOST_CMAKE_DIR")
-    nice cmake --build "$CACHE/build/qt" -j "$JOBS"
-    cmake --install "$CACHE/build/qt"
+    say "Building Qt into $QT_PREFIX (about 20 minutes on two idle cores)"
+    build=$CACHE/build/qt
+    # A build that was interrupted after configuring goes on where it stopped.
+    if [ "$(cat "$build/.prefix" 2>/dev/null)" != "$QT_PREFIX" ] || [ ! -f "$build/build.ninja" ]; then
+        rm -rf "$QT_PREFIX" "$build"
+        mkdir -p "$build"
+        # In Qt's CMake build the toolchain file chooses the compiler, and the
+        # host Qt's CMake packages are found only through QT_HOST_PATH_CMAKE_DIR.
+        # shellcheck disable=SC2086 # a list of options
+        (cd "$build" && "$src/configure" -prefix "$QT_PREFIX" $QT_OPTIONS -- \
+            -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DQT_HOST_PATH_CMAKE_DIR="$HOST_CMAKE_DIR")
+        printf '%s' "$QT_PREFIX" > "$build/.prefix"
+    fi
+    nice cmake --build "$build" -j "$JOBS"
+    cmake --install "$build"
     touch "$QT_PREFIX/.complete"
-    rm -rf "$CACHE/build/qt"
+    rm -rf "$build"
 }
 
 prepare() {
