@@ -1,5 +1,6 @@
 #include "reportreader.h"
 
+#include "codepage.h"
 #include "numbers.h"
 
 #include <QFile>
@@ -87,9 +88,12 @@ bool codeAttribute(const XML_Char **atts, quint32 *code)
 // decode (windows-1251, KOI8-R, CP866, ISO-8859-5, ...). Multi-byte ones fail.
 int XMLCALL unknownEncoding(void *, const XML_Char *name, XML_Encoding *info)
 {
+    info->data = nullptr;
+    info->convert = nullptr;
+    info->release = nullptr;
     QStringDecoder decoder(name);
     if (!decoder.isValid())
-        return XML_STATUS_ERROR;
+        return windowsCodePageMap(name, info->map) ? XML_STATUS_OK : XML_STATUS_ERROR;
     for (int b = 0; b < 256; ++b) {
         const char byte = char(b);
         decoder.resetState();
@@ -102,9 +106,6 @@ int XMLCALL unknownEncoding(void *, const XML_Char *name, XML_Encoding *info)
         else
             info->map[b] = c.unicode();
     }
-    info->data = nullptr;
-    info->convert = nullptr;
-    info->release = nullptr;
     return XML_STATUS_OK;
 }
 
