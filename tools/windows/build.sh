@@ -214,7 +214,7 @@ make_zip() {
         cp "$file" "$STAGE/"
         runtime="$runtime $file"
     done
-    find "$STAGE" -name '*.exe' -o -name '*.dll' | xargs $TRIPLET-strip --strip-unneeded
+    find "$STAGE" \( -name '*.exe' -o -name '*.dll' \) -exec "$TRIPLET-strip" --strip-unneeded {} +
 
     # Svodar's licence, then those of everything shipped with it.
     [ -f "$ROOT/LICENSE" ] || die "LICENSE is missing at the top of the repository"
@@ -232,7 +232,8 @@ Qt bundles (FreeType, HarfBuzz, PCRE2, libpng, libjpeg, zlib and others).
 The Qt libraries here were built without changes from the source of the
 Debian source package qt6-base, version $(source_version qt6-base):
     apt-get source qt6-base=$(source_version qt6-base)
-and, for every Debian release, at https://sources.debian.org/src/qt6-base/
+(on a Debian machine with deb-src entries), or from pool/main/q/qt6-base/
+on any Debian mirror.
 Svodar's tools/windows/build.sh in its repository shows how they were built.
 SOURCE
     copy_licence "$(source_dir expat)/expat/COPYING" expat-COPYING.txt

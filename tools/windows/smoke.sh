@@ -51,8 +51,17 @@ finish() {
     exit 1
 }
 
-# Windows path of a Unix path, through Wine's drive Z:.
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+# The reports live below DATA, which Wine shows as drive D:, so that the
+# paths in the window look like a Windows user's.
+DATA="$WORK/data"
+mkdir -p "$DATA"
+# Windows path of a Unix path: drive D: for DATA, Wine's Z: for the rest.
+winpath() {
+    case "$1" in
+    "$DATA"/*) printf 'D:%s' "${1#"$DATA"}" | tr / '\\' ;;
+    *) printf 'Z:%s' "$1" | tr / '\\' ;;
+    esac
+}
 # Turns LF into CR LF.
 crlf() { sed 's/$/\r/' "$1"; }
 # wine_run OUT ERR PROGRAM ARGS...: runs a Windows program, sets RC.
@@ -114,9 +123,11 @@ EOF
 }
 check "ПРОЧТИ.txt is Russian in UTF-8 with BOM and CR LF" readme_right
 
+# The PE headers of a program or DLL, in English whatever the locale.
+objdump_p() { LC_ALL=C x86_64-w64-mingw32-objdump -p "$1"; }
 subsystems() {
-    x86_64-w64-mingw32-objdump -p "$APP/svodar.exe" | grep -q '^Subsystem.*(Windows GUI)' &&
-        x86_64-w64-mingw32-objdump -p "$APP/svodar-cli.exe" | grep -q '^Subsystem.*(Windows CUI)'
+    objdump_p "$APP/svodar.exe" | grep -q '^Subsystem.*(Windows GUI)' &&
+        objdump_p "$APP/svodar-cli.exe" | grep -q '^Subsystem.*(Windows CUI)'
 }
 check "svodar.exe is a GUI program, svodar-cli.exe a console program" subsystems
 
@@ -126,7 +137,9 @@ dll_closure() {
     ls "$APP" | tr 'A-Z' 'a-z' > "$WORK/shipped"
     status=0
     for f in $(cd "$APP" && find . -name '*.exe' -o -name '*.dll'); do
-        for dll in $(x86_64-w64-mingw32-objdump -p "$APP/$f" | sed -n 's/^[[:space:]]*DLL Name: //p'); do
+        imports=$(objdump_p "$APP/$f" | sed -n 's/^[[:space:]]*DLL Name: //p')
+        [ -n "$imports" ] || { echo "$f: no imports found"; status=1; }
+        for dll in $imports; do
             low=$(echo "$dll" | tr 'A-Z' 'a-z')
             if ! grep -qxF "$low" "$WORK/shipped" && ! echo "$low" | grep -Eq "$SYSTEM_DLLS"; then
                 echo "$f needs $dll, which is neither shipped nor part of Windows"
@@ -162,6 +175,7 @@ check "svodar.exe carries the version resource 1.0.0.0, 040904b0, ProductName Sv
 CLI="$APP/svodar-cli.exe"
 timeout 120 wine wineboot -i > "$WORK/wineboot.log" 2>&1 || true
 wineserver -w
+ln -s "$DATA" "$WINEPREFIX/dosdevices/d:"
 
 cli_version() {
     wine_run "$WORK/out" "$WORK/err" "$CLI" --version
@@ -188,8 +202,8 @@ cli_help_console() {
 check "svodar-cli.exe --help in a console is readable Russian" cli_help_console
 
 # The sample reports, in folders with Cyrillic names.
-IN="$WORK/Отчёты за квартал/входящие"
-OUT="$WORK/Отчёты за квартал/Сводные"
+IN="$DATA/Отчёты за квартал/входящие"
+OUT="$DATA/Отчёты за квартал/Сводные"
 mkdir -p "$IN"
 cp "$ROOT"/examples/reports/*.xml "$IN/"
 "$REF_CLI" --okpo 12345678 "$IN" "$WORK/linux-summed" > /dev/null
@@ -237,7 +251,7 @@ cli_read_error() {
 check "svodar-cli.exe on a malformed report: exit 1, the Linux build's message, nothing written" cli_read_error
 
 # --- svodar.exe --------------------------------------------------------
-GUI_OUT="$WORK/Отчёты за квартал/Сводные из окна"
+GUI_OUT="$DATA/Отчёты за квартал/Сводные из окна"
 # The dialog font "MS Shell Dlg" is a serif face in a bare Wine prefix.
 for font in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma"; do
     wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
