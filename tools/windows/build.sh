@@ -202,7 +202,8 @@ make_zip() {
     rm -rf "$WIN_BUILD_DIR/stage"
     mkdir -p "$STAGE/platforms" "$STAGE/styles" "$STAGE/licenses" "$ROOT/dist"
 
-    cp "$WIN_BUILD_DIR/src/app/svodar.exe" "$WIN_BUILD_DIR/src/cli/svodar-cli.exe" "$STAGE/"
+    # qt_standard_project_setup() puts Windows programs next to their DLLs.
+    cp "$WIN_BUILD_DIR/svodar.exe" "$WIN_BUILD_DIR/svodar-cli.exe" "$STAGE/"
     for dll in Qt6Core Qt6Gui Qt6Widgets; do cp "$QT_PREFIX/bin/$dll.dll" "$STAGE/"; done
     cp "$QT_PREFIX/plugins/platforms/qwindows.dll" "$STAGE/platforms/"
     cp "$QT_PREFIX/plugins/styles/qwindowsvistastyle.dll" "$STAGE/styles/"
