@@ -23,7 +23,7 @@ JOBS=$(nproc)
 
 PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 qt6-base-dev
           qt6-base-dev-tools cmake ninja-build dpkg-dev xvfb xauth xdotool xclip
-          imagemagick python3-pefile fonts-dejavu-core"
+          imagemagick python3-pefile fonts-liberation2"
 
 say() { printf '== %s\n' "$*"; }
 die() { printf '%s: %s\n' "$0" "$*" >&2; exit 1; }

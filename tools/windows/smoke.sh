@@ -252,10 +252,11 @@ check "svodar-cli.exe on a malformed report: exit 1, the Linux build's message, 
 
 # --- svodar.exe --------------------------------------------------------
 GUI_OUT="$DATA/Отчёты за квартал/Сводные из окна"
-# The dialog font "MS Shell Dlg" is a serif face in a bare Wine prefix.
+# The dialog font "MS Shell Dlg" is a serif face in a bare Wine prefix;
+# Liberation Sans has the metrics of the sans face Windows uses.
 for font in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma"; do
     wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
-        /v "$font" /d "DejaVu Sans" /f > /dev/null 2>&1
+        /v "$font" /d "Liberation Sans" /f > /dev/null 2>&1
 done
 
 wine "$APP/svodar.exe" > "$WORK/gui.log" 2>&1 &
@@ -270,6 +271,8 @@ type_into() {
     printf '%s' "$3" | xclip -selection clipboard -i
     sleep 0.3
     xdotool key ctrl+v
+    # Wine asks for the clipboard after the key: the next text must wait.
+    sleep 0.7
 }
 gui_sums() {
     [ -n "$WID" ] || return 1
@@ -281,7 +284,13 @@ gui_sums() {
     xdotool mousemove --window "$WID" 159 141 click 1
     box=$(timeout 30 xdotool search --sync --onlyvisible --name '^Всё хорошо$' 2>/dev/null | head -n 1 || true)
     [ -n "$box" ] || { echo "no message box \"Всё хорошо\""; return 1; }
-    xdotool mousemove --window "$box" 10 10 click 1 key Return
+    # Close the box with Enter; a key that comes before the box has the focus
+    # is lost, so try again until it is gone.
+    for _ in 1 2 3 4 5; do
+        xdotool mousemove --window "$box" 10 10 click 1 key Return 2>/dev/null || true
+        sleep 1
+        xdotool search --onlyvisible --name '^Всё хорошо$' > /dev/null 2>&1 || break
+    done
     same_as_linux "$GUI_OUT" "$WORK/linux-summed"
 }
 check "svodar.exe: the three fields filled, \"Старт!\" shows \"Всё хорошо\" and writes the Linux build's reports" gui_sums
@@ -292,7 +301,11 @@ gui_closes() {
     # sends the window WM_CLOSE, as the button would.
     timeout 20 wine taskkill /im svodar.exe > /dev/null 2>&1 || true
     RC=0
-    timeout 20 sh -c "while kill -0 $GUI_PID 2>/dev/null; do sleep 0.2; done" || { echo "still running"; return 1; }
+    if ! timeout 20 sh -c "while kill -0 $GUI_PID 2>/dev/null; do sleep 0.2; done"; then
+        echo "still running; open windows:"
+        xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null
+        return 1
+    fi
     wait "$GUI_PID" || RC=$?
     echo "exit $RC"
     [ "$RC" -eq 0 ]
