@@ -6,6 +6,8 @@
 #                       built with sanitizers), and a short fuzzing run
 #   tools/dev.sh gui    build, then start the window
 #   tools/dev.sh deb    build the Debian package into dist/ and check it
+#   tools/dev.sh windows  cross-build dist/svodar-<version>-win64.zip and try it
+#                       under Wine (tools/windows/)
 set -eu
 
 cd "$(dirname "$0")/.."
@@ -93,8 +95,17 @@ deb)
     cp "$dir"/cpack/svodar_*.deb dist/
     packaging/check-deb.sh dist/svodar_*.deb "$dir"/src/cli/svodar-cli
     ;;
+windows)
+    # The Linux svodar-cli gives the reports the Windows build must match.
+    setup
+    cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build "$BUILD_DIR" -j "$(nproc)" --target svodar-cli
+    tools/windows/build.sh
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")
+    tools/windows/smoke.sh "dist/svodar-$version-win64.zip" "$BUILD_DIR/src/cli/svodar-cli"
+    ;;
 *)
-    echo "usage: $0 demo|test|gui|deb" >&2
+    echo "usage: $0 demo|test|gui|deb|windows" >&2
     exit 64
     ;;
 esac

@@ -1,14 +1,13 @@
 // svodar-cli: sums a folder of reports from the command line, exactly as the
 // window's start button does.
 
+#include "console.h"
 #include "csv.h"
 #include "summer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSaveFile>
-
-#include <cstdio>
 
 namespace {
 
@@ -22,9 +21,7 @@ enum ExitCode {
 
 void print(FILE *stream, const QString &text)
 {
-    const QByteArray bytes = (text + QLatin1Char('\n')).toUtf8();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-    std::fflush(stream);
+    writeLine(stream, text);
 }
 
 bool saveFile(const QString &path, const QByteArray &bytes)
@@ -75,10 +72,19 @@ int main(int argc, char *argv[])
         print(stderr, parser.helpText());
         return UsageError;
     }
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(Success);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    // Printed here rather than by showHelp() and showVersion(), so that they
+    // reach a Windows console the same way as every other message.
+    if (parser.isSet(QStringLiteral("help"))) {
+        QString help = parser.helpText();
+        help.chop(help.endsWith(QLatin1Char('\n')) ? 1 : 0);
+        print(stdout, help);
+        return Success;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        print(stdout, QCoreApplication::applicationName() + QLatin1Char(' ')
+                      + QCoreApplication::applicationVersion());
+        return Success;
+    }
 
     const QStringList paths = parser.positionalArguments();
     if (paths.size() != 2) {

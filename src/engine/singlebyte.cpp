@@ -3,6 +3,8 @@
 
 #include "singlebyte.h"
 
+#include "codepage.h"
+
 #include <QFile>
 #include <QStringDecoder>
 
@@ -16,9 +18,12 @@ namespace reading {
 
 int XMLCALL unknownEncoding(void *, const XML_Char *name, XML_Encoding *info)
 {
+    info->data = nullptr;
+    info->convert = nullptr;
+    info->release = nullptr;
     QStringDecoder decoder(name);
     if (!decoder.isValid())
-        return XML_STATUS_ERROR;
+        return windowsCodePageMap(name, info->map) ? XML_STATUS_OK : XML_STATUS_ERROR;
     for (int b = 0; b < 256; ++b) {
         const char byte = char(b);
         decoder.resetState();
@@ -31,9 +36,6 @@ int XMLCALL unknownEncoding(void *, const XML_Char *name, XML_Encoding *info)
         else
             info->map[b] = c.unicode();
     }
-    info->data = nullptr;
-    info->convert = nullptr;
-    info->release = nullptr;
     return XML_STATUS_OK;
 }
 

@@ -23,7 +23,8 @@ inline bool isXmlSpace(char c)
 }
 
 // Encodings that expat does not know itself: any single-byte encoding that Qt can
-// decode (windows-1251, KOI8-R, CP866, ISO-8859-5, ...). Multi-byte ones fail.
+// decode (windows-1251, KOI8-R, CP866, ISO-8859-5, ...), or, where Qt knows none
+// (built without ICU, as for Windows), Windows can. Multi-byte ones fail.
 int XMLCALL unknownEncoding(void *, const XML_Char *name, XML_Encoding *info);
 
 // A single-byte encoding turned into UTF-8 by table, one sequence per byte.

@@ -306,9 +306,15 @@ private slots:
         QVERIFY2(help.normalExit && help.exitCode == 0, qPrintable(describe(help)));
         for (const char *option : {"--okpo", "--register", "--passed-over", "--strict"})
             QVERIFY2(help.out.contains(option), help.out.constData());
+        QVERIFY2(help.out.contains(QStringLiteral("Код ОКПО головной организации.").toUtf8()),
+                 help.out.constData());
+        QVERIFY2(help.out.endsWith("\n") && !help.out.endsWith("\n\n"), help.out.constData());
+        QCOMPARE(help.err, QByteArray());
         const Result version = runCli({"--version"});
         QVERIFY2(version.normalExit && version.exitCode == 0, qPrintable(describe(version)));
-        QVERIFY(!version.out.trimmed().isEmpty());
+        QVERIFY2(version.out.startsWith("svodar-cli ") && version.out.endsWith("\n")
+                         && version.out.count('\n') == 1,
+                 version.out.constData());
     }
 
     void emptyArgumentsMeanCurrentFolder()

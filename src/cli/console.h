@@ -1,0 +1,13 @@
+// Text output of svodar-cli on stdout and stderr.
+
+#pragma once
+
+#include <QString>
+
+#include <cstdio>
+
+// Writes text and a line end to stream (stdout or stderr) and flushes it.
+// The stream gets the text as UTF-8 bytes, except a Windows console, which
+// gets it through WriteConsoleW: a console's code page is rarely UTF-8 there,
+// and Cyrillic written as bytes would come out garbled.
+void writeLine(FILE *stream, const QString &text);

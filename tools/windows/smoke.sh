@@ -1,0 +1,319 @@
+#!/bin/sh
+# Tries the Windows zip the way a user would, under Wine on a virtual X server:
+# unpacks it into a fresh folder, checks what it holds, sums the sample reports
+# with svodar-cli.exe and with the window of svodar.exe, and compares the
+# results with the Linux build's. Retakes docs/screenshot-windows.png.
+#
+#   tools/windows/smoke.sh ZIP LINUX_SVODAR_CLI
+#
+# Prints one line per check and "N passed, M failed"; exits 1 when a check failed.
+# Needs wine, xvfb, xdotool, xclip, imagemagick, python3-pefile and the ru_RU.UTF-8
+# locale (tools/windows/build.sh installs them).
+set -eu
+
+SCRIPT=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+[ $# -eq 2 ] || { echo "usage: $0 ZIP LINUX_SVODAR_CLI" >&2; exit 64; }
+ZIP=$(readlink -f "$1")
+REF_CLI=$(readlink -f "$2")
+
+# Every Wine call runs with DISPLAY set: a wineserver started without it makes
+# a later window hang.
+if [ "${SVODAR_IN_XVFB:-}" != 1 ]; then
+    exec env SVODAR_IN_XVFB=1 xvfb-run -a -s "-screen 0 800x600x24" "$SCRIPT" "$ZIP" "$REF_CLI"
+fi
+
+# Debian's Python, which has python3-pefile.
+PY=/usr/bin/python3
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/svodar-smoke.XXXXXX")
+export WINEPREFIX="$WORK/wine" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# A Russian Windows: ANSI code page 1251, console code page 866.
+export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WORK"
+}
+trap cleanup EXIT INT TERM
+
+PASSED=0
+FAILED=0
+pass() { PASSED=$((PASSED + 1)); echo "ok     $*"; }
+fail() { FAILED=$((FAILED + 1)); echo "FAILED $*"; }
+# check DESCRIPTION COMMAND...: one line for the outcome of COMMAND.
+check() {
+    what=$1
+    shift
+    if "$@" > "$WORK/check.log" 2>&1; then pass "$what"; else fail "$what"; sed 's/^/       /' "$WORK/check.log"; fi
+}
+finish() {
+    echo "$PASSED passed, $FAILED failed"
+    [ "$FAILED" -eq 0 ] && exit 0
+    exit 1
+}
+
+# The reports live below DATA, which Wine shows as drive D:, so that the
+# paths in the window look like a Windows user's.
+DATA="$WORK/data"
+mkdir -p "$DATA"
+# Windows path of a Unix path: drive D: for DATA, Wine's Z: for the rest.
+winpath() {
+    case "$1" in
+    "$DATA"/*) printf 'D:%s' "${1#"$DATA"}" | tr / '\\' ;;
+    *) printf 'Z:%s' "$1" | tr / '\\' ;;
+    esac
+}
+# Turns LF into CR LF.
+crlf() { sed 's/$/\r/' "$1"; }
+# wine_run OUT ERR PROGRAM ARGS...: runs a Windows program, sets RC.
+wine_run() {
+    out=$1 err=$2
+    shift 2
+    RC=0
+    timeout 60 wine "$@" > "$out" 2> "$err" < /dev/null || RC=$?
+}
+
+# Same files with the same bytes as the Linux build's, its LF as CR LF.
+same_as_linux() {
+    (cd "$1" && ls) > "$WORK/names.win"
+    (cd "$2" && ls) > "$WORK/names.linux"
+    diff "$WORK/names.linux" "$WORK/names.win" || return 1
+    [ -s "$WORK/names.linux" ] || { echo "no summed files"; return 1; }
+    while IFS= read -r f; do
+        crlf "$2/$f" | cmp - "$1/$f" || return 1
+    done < "$WORK/names.linux"
+}
+
+# --- the zip -------------------------------------------------------------
+APP_PARENT="$WORK/Программы"
+mkdir -p "$APP_PARENT"
+check "the zip unpacks" "$PY" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$ZIP" "$APP_PARENT"
+APP=$(find "$APP_PARENT" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+[ -n "$APP" ] || { fail "the zip holds one folder"; finish; }
+
+has_files() {
+    for f in svodar.exe svodar-cli.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libexpat-1.dll \
+             libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll platforms/qwindows.dll \
+             styles/qwindowsvistastyle.dll ПРОЧТИ.txt LICENSE.txt licenses/Qt-LGPL-3.0.txt \
+             licenses/Qt-SOURCE.txt licenses/expat-COPYING.txt \
+             licenses/MinGW-GCC-runtime-copyright.txt licenses/MinGW-w64-runtime-copyright.txt; do
+        [ -s "$APP/$f" ] || { echo "missing: $f"; return 1; }
+    done
+}
+check "the zip holds the programs, DLLs, plugins, licences and ПРОЧТИ.txt" has_files
+
+licences_right() {
+    head -n 3 "$APP/LICENSE.txt" | grep -q "^Copyright (c) 2026 Svodar developers" &&
+        grep -q "^MIT License" "$APP/LICENSE.txt" &&
+        grep -q "GNU LESSER GENERAL PUBLIC LICENSE" "$APP/licenses/Qt-LGPL-3.0.txt" &&
+        grep -q "apt-get source qt6-base=" "$APP/licenses/Qt-SOURCE.txt" &&
+        grep -q "Permission is hereby granted" "$APP/licenses/expat-COPYING.txt" &&
+        grep -q "GCC Runtime Library Exception" "$APP/licenses/MinGW-GCC-runtime-copyright.txt"
+}
+check "the licences are those of Svodar (MIT), Qt (LGPL-3.0), expat and the MinGW runtime" licences_right
+
+readme_right() {
+    "$PY" - "$APP/ПРОЧТИ.txt" <<'EOF'
+import sys
+data = open(sys.argv[1], "rb").read()
+assert data.startswith(b"\xef\xbb\xbf"), "no byte order mark"
+text = data[3:].decode("utf-8")
+assert text.count("\n") == text.count("\r\n") > 5, "not CR LF throughout"
+assert "svodar.exe" in text and "svodar-cli.exe" in text and "Старт!" in text
+EOF
+}
+check "ПРОЧТИ.txt is Russian in UTF-8 with BOM and CR LF" readme_right
+
+# The PE headers of a program or DLL, in English whatever the locale.
+objdump_p() { LC_ALL=C x86_64-w64-mingw32-objdump -p "$1"; }
+subsystems() {
+    objdump_p "$APP/svodar.exe" | grep -q '^Subsystem.*(Windows GUI)' &&
+        objdump_p "$APP/svodar-cli.exe" | grep -q '^Subsystem.*(Windows CUI)'
+}
+check "svodar.exe is a GUI program, svodar-cli.exe a console program" subsystems
+
+# DLLs that every Windows 10 has; anything else must be in the zip.
+SYSTEM_DLLS='^(kernel32|user32|gdi32|shell32|advapi32|ole32|oleaut32|ws2_32|imm32|winmm|uxtheme|dwmapi|version|shlwapi|userenv|netapi32|mpr|comdlg32|crypt32|comctl32|shcore|setupapi|wtsapi32|authz|bcrypt|d2d1|d3d9|d3d11|d3d12|d3dcompiler_47|dxgi|dwrite|msvcrt|ntdll|secur32|rpcrt4|api-ms-win-[a-z0-9-]+)\.dll$'
+dll_closure() {
+    ls "$APP" | tr 'A-Z' 'a-z' > "$WORK/shipped"
+    status=0
+    for f in $(cd "$APP" && find . -name '*.exe' -o -name '*.dll'); do
+        imports=$(objdump_p "$APP/$f" | sed -n 's/^[[:space:]]*DLL Name: //p')
+        [ -n "$imports" ] || { echo "$f: no imports found"; status=1; }
+        for dll in $imports; do
+            low=$(echo "$dll" | tr 'A-Z' 'a-z')
+            if ! grep -qxF "$low" "$WORK/shipped" && ! echo "$low" | grep -Eq "$SYSTEM_DLLS"; then
+                echo "$f needs $dll, which is neither shipped nor part of Windows"
+                status=1
+            fi
+        done
+    done
+    return $status
+}
+check "every DLL the programs and plugins load is shipped or part of Windows 10" dll_closure
+
+version_resource() {
+    "$PY" - "$APP/svodar.exe" <<'EOF'
+import sys, pefile
+pe = pefile.PE(sys.argv[1])
+fixed = pe.VS_FIXEDFILEINFO[0]
+assert (fixed.FileVersionMS, fixed.FileVersionLS) == (0x00010000, 0), "file version not 1.0.0.0"
+assert (fixed.ProductVersionMS, fixed.ProductVersionLS) == (0x00010000, 0), "product version not 1.0.0.0"
+assert fixed.FileOS == 4, "FileOS %d, not 32-bit Windows" % fixed.FileOS
+tables = [t for fi in pe.FileInfo[0] if fi.Key == b"StringFileInfo" for t in fi.StringTable]
+assert [t.LangID for t in tables] == [b"040904b0"], "string tables %r" % [t.LangID for t in tables]
+entries = {k.decode(): v.decode() for k, v in tables[0].entries.items()}
+expected = {"CompanyName": "", "FileDescription": "", "FileVersion": "1.0.0.0",
+            "LegalCopyright": "", "OriginalFilename": "svodar.exe", "ProductName": "Svodar"}
+assert entries == expected, "entries %r" % entries
+types = [e.id for e in pe.DIRECTORY_ENTRY_RESOURCE.entries]
+assert 3 not in types and 14 not in types, "svodar.exe has an icon"
+EOF
+}
+check "svodar.exe carries the version resource 1.0.0.0, 040904b0, ProductName Svodar" version_resource
+
+# --- svodar-cli.exe ----------------------------------------------------
+CLI="$APP/svodar-cli.exe"
+timeout 120 wine wineboot -i > "$WORK/wineboot.log" 2>&1 || true
+wineserver -w
+ln -s "$DATA" "$WINEPREFIX/dosdevices/d:"
+
+cli_version() {
+    wine_run "$WORK/out" "$WORK/err" "$CLI" --version
+    [ "$RC" -eq 0 ] && printf 'svodar-cli %s\r\n' "$(echo "$ZIP" | sed 's/.*svodar-\(.*\)-win64\.zip/\1/')" | cmp - "$WORK/out"
+}
+check "svodar-cli.exe --version prints its version, exit 0" cli_version
+
+cli_help_redirected() {
+    wine_run "$WORK/out" "$WORK/err" "$CLI" --help
+    [ "$RC" -eq 0 ] && grep -q "Код ОКПО головной организации\.$(printf '\r')\$" "$WORK/out" && [ ! -s "$WORK/err" ]
+}
+check "svodar-cli.exe --help into a pipe is UTF-8 with CR LF, exit 0" cli_help_redirected
+
+# On a terminal Wine gives the program a console (with code page 866 here);
+# the Russian text must come out readable all the same.
+cli_help_console() {
+    RC=0
+    timeout 60 script -qec "wine '$CLI' --help" /dev/null > "$WORK/tty" 2>&1 < /dev/null || RC=$?
+    # Wine's console draws with escape sequences; the text is what is left.
+    sed 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$WORK/tty" > "$WORK/tty.text"
+    [ "$RC" -eq 0 ] && grep -q 'Код ОКПО головной организации' "$WORK/tty.text" &&
+        grep -q 'Папка с отчетами' "$WORK/tty.text"
+}
+check "svodar-cli.exe --help in a console is readable Russian" cli_help_console
+
+# The sample reports, in folders with Cyrillic names.
+IN="$DATA/Отчёты за квартал/входящие"
+OUT="$DATA/Отчёты за квартал/Сводные"
+mkdir -p "$IN"
+cp "$ROOT"/examples/reports/*.xml "$IN/"
+"$REF_CLI" --okpo 12345678 "$IN" "$WORK/linux-summed" > /dev/null
+
+cli_sums() {
+    wine_run "$WORK/out" "$WORK/err" "$CLI" --okpo 12345678 "$(winpath "$IN")" "$(winpath "$OUT")"
+    echo "exit $RC"; cat "$WORK/err"
+    [ "$RC" -eq 0 ] && [ ! -s "$WORK/err" ] &&
+        printf 'Отчеты были успешно просуммированны\r\n' | cmp - "$WORK/out"
+}
+check "svodar-cli.exe sums a folder with a Cyrillic name: exit 0 and its message" cli_sums
+check "its summed reports equal the Linux build's, with CR LF line ends" same_as_linux "$OUT" "$WORK/linux-summed"
+
+# One report in other Cyrillic encodings: Windows decodes them, not Qt.
+ENC="$WORK/Кодировки"
+mkdir -p "$ENC"
+for enc in KOI8-R CP866 ISO-8859-5 windows-1251; do
+    # (without the signs « » № that not all of them have)
+    sed "1s/encoding=\"UTF-8\"/encoding=\"$enc\"/; s/[«»]//g; s/№/N/g" \
+        "$ROOT/examples/reports/02145678_0601012_2014_3.xml" |
+        iconv -f UTF-8 -t "$enc" > "$ENC/$enc.xml"
+done
+cli_encodings() {
+    "$REF_CLI" --okpo 1 "$ENC" "$WORK/linux-enc" > /dev/null
+    wine_run "$WORK/out" "$WORK/err" "$CLI" --okpo 1 "$(winpath "$ENC")" "$(winpath "$WORK/Сводные-enc")"
+    echo "exit $RC"; cat "$WORK/err"
+    [ "$RC" -eq 0 ] && same_as_linux "$WORK/Сводные-enc" "$WORK/linux-enc"
+}
+check "svodar-cli.exe reads KOI8-R, CP866, ISO-8859-5 and windows-1251 reports as the Linux build does" cli_encodings
+
+BAD="$WORK/Отчёты с ошибкой"
+mkdir -p "$BAD"
+cp "$ROOT"/examples/reports/*.xml "$BAD/"
+printf '<report>\n<a></b></report>\n' > "$BAD/испорченный.xml"
+cli_read_error() {
+    RC=0
+    "$REF_CLI" --okpo 1 "$BAD" "$WORK/linux-bad" > /dev/null 2> "$WORK/linux-err" || RC=$?
+    [ "$RC" -eq 1 ] || { echo "Linux exit $RC"; return 1; }
+    wine_run "$WORK/out" "$WORK/err" "$CLI" --okpo 1 "$(winpath "$BAD")" "$(winpath "$WORK/Сводные-2")"
+    echo "exit $RC"; cat "$WORK/err"
+    [ "$RC" -eq 1 ] && [ ! -s "$WORK/out" ] && [ ! -e "$WORK/Сводные-2" ] &&
+        grep -q '^Ошибка чтения: Не удалось прочитать файл испорченный.xml' "$WORK/err" &&
+        crlf "$WORK/linux-err" | cmp - "$WORK/err"
+}
+check "svodar-cli.exe on a malformed report: exit 1, the Linux build's message, nothing written" cli_read_error
+
+# --- svodar.exe --------------------------------------------------------
+GUI_OUT="$DATA/Отчёты за квартал/Сводные из окна"
+# The dialog font "MS Shell Dlg" is a serif face in a bare Wine prefix;
+# Liberation Sans has the metrics of the sans face Windows uses.
+for font in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma"; do
+    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+        /v "$font" /d "Liberation Sans" /f > /dev/null 2>&1
+done
+
+wine "$APP/svodar.exe" > "$WORK/gui.log" 2>&1 &
+GUI_PID=$!
+WID=$(timeout 30 xdotool search --sync --onlyvisible --name '^Сводарь 1\.2$' 2>/dev/null | head -n 1 || true)
+if [ -n "$WID" ]; then pass "svodar.exe shows its window"; else fail "svodar.exe shows its window"; fi
+
+# type_into X Y TEXT: clicks at X,Y in the window and enters TEXT. It goes
+# through the clipboard: Wine loses Cyrillic letters typed by xdotool.
+type_into() {
+    xdotool mousemove --window "$WID" "$1" "$2" click 1
+    printf '%s' "$3" | xclip -selection clipboard -i
+    sleep 0.3
+    xdotool key ctrl+v
+    # Wine asks for the clipboard after the key: the next text must wait.
+    sleep 0.7
+}
+gui_sums() {
+    [ -n "$WID" ] || return 1
+    type_into 115 30 12345678
+    type_into 115 70 "$(winpath "$IN")"
+    type_into 115 110 "$(winpath "$GUI_OUT")"
+    sleep 0.5
+    import -window "$WID" -strip "$WORK/screenshot.png"
+    xdotool mousemove --window "$WID" 159 141 click 1
+    box=$(timeout 30 xdotool search --sync --onlyvisible --name '^Всё хорошо$' 2>/dev/null | head -n 1 || true)
+    [ -n "$box" ] || { echo "no message box \"Всё хорошо\""; return 1; }
+    # Close the box with Enter; a key that comes before the box has the focus
+    # is lost, so try again until it is gone.
+    for _ in 1 2 3 4 5; do
+        xdotool mousemove --window "$box" 10 10 click 1 key Return 2>/dev/null || true
+        sleep 1
+        xdotool search --onlyvisible --name '^Всё хорошо$' > /dev/null 2>&1 || break
+    done
+    same_as_linux "$GUI_OUT" "$WORK/linux-summed"
+}
+check "svodar.exe: the three fields filled, \"Старт!\" shows \"Всё хорошо\" and writes the Linux build's reports" gui_sums
+
+gui_closes() {
+    [ -n "$WID" ] || return 1
+    # Without a window manager there is no close button: taskkill without /f
+    # sends the window WM_CLOSE, as the button would.
+    timeout 20 wine taskkill /im svodar.exe > /dev/null 2>&1 || true
+    RC=0
+    if ! timeout 20 sh -c "while kill -0 $GUI_PID 2>/dev/null; do sleep 0.2; done"; then
+        echo "still running; open windows:"
+        xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null
+        return 1
+    fi
+    wait "$GUI_PID" || RC=$?
+    echo "exit $RC"
+    [ "$RC" -eq 0 ]
+}
+check "svodar.exe ends with exit 0 when its window is closed" gui_closes
+
+if [ -s "$WORK/screenshot.png" ]; then
+    cp "$WORK/screenshot.png" "$ROOT/docs/screenshot-windows.png"
+    echo "       took docs/screenshot-windows.png"
+fi
+finish
