@@ -202,9 +202,6 @@ bool parseValue(std::string_view utf8, double *value)
 
 bool isNumberOnceUngrouped(std::string_view utf8)
 {
-    double value;
-    if (parseValue(utf8, &value))
-        return true;
     // Without a blank, an apostrophe or a non-ASCII character nothing is left out.
     if (std::none_of(utf8.begin(), utf8.end(), [](char c) { return c == ' ' || c == '\'' || (c & 0x80); }))
         return false;
@@ -213,7 +210,11 @@ bool isNumberOnceUngrouped(std::string_view utf8)
     text.removeIf([](QChar c) {
         return c.category() == QChar::Separator_Space || c == u'\'' || c == u'\u2019';
     });
-    return text.size() != before && parseValue(text.toUtf8().toStdString(), &value);
+    if (text.size() == before)
+        return false;
+    const QByteArray ungrouped = text.toUtf8();
+    double value;
+    return parseValue(std::string_view(ungrouped.constData(), std::size_t(ungrouped.size())), &value);
 }
 
 namespace {

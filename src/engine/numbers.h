@@ -19,10 +19,10 @@ bool parseCode(std::string_view utf8, quint32 *code);
 // outside the range of a double fail.
 bool parseValue(std::string_view utf8, double *value);
 
-// Whether a text that is no value by parseValue() was meant as a number: it is
-// one by parseValue(), or becomes one once every space separator (Unicode's Zs:
-// the blank, the no-break and the narrow spaces, ...) and apostrophe (' and ’)
-// in it is left out, as in "1 234,5" or "1'234".
+// Whether a text that is no value by parseValue() becomes one once every space
+// separator (Unicode's Zs: the blank, the no-break and the narrow spaces, ...)
+// and apostrophe (' and ’) in it is left out, as "1 234,5" or "1'234": a number
+// its sender meant to count.
 bool isNumberOnceUngrouped(std::string_view utf8);
 
 // Writes a total as C's "%.15g" does in the C locale and returns the end of the

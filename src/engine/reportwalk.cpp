@@ -286,7 +286,12 @@ struct ReportWalk::State
     // The awaiting col has text, but adds to no total.
     void passOver(PassedOverValue::Reason reason)
     {
-        const bool lost = !textCut && numbers::isNumberOnceUngrouped(text);
+        // A value passed over for its codes may be a number as it stands; one
+        // passed over for its text was just found to be none.
+        double value;
+        const bool lost = !textCut
+            && ((reason != PassedOverValue::Reason::Value && numbers::parseValue(text, &value))
+                || numbers::isNumberOnceUngrouped(text));
         ++report->passedOverCount;
         report->lostCount += lost ? 1 : 0;
         if (report->passedOver.size() >= FileRecord::KeptMax)

@@ -504,18 +504,21 @@ bool Summer::readReports(const QString &path)
 
 QStringList Summer::warnings() const
 {
-    // Reports sent twice: the files of each summed report and okpo, in the order
-    // their second file comes in.
+    // Reports sent twice, as readReports() found them: each file that repeats
+    // an earlier one's summed report and okpo joins that earlier file's line,
+    // and the lines come in the order of their second file.
     QHash<SameOkpo, QStringList> files;
     QList<SameOkpo> twice;
     for (const FileRecord &record : records) {
-        if (record.okpo.isEmpty())
+        if (record.sameOkpoAs.isEmpty())
             continue;
         const SameOkpo key{record.outputName, record.okpo};
         QStringList &names = files[key];
-        names.append(record.name);
-        if (names.size() == 2)
+        if (names.isEmpty()) {
+            names.append(record.sameOkpoAs);
             twice.append(key);
+        }
+        names.append(record.name);
     }
     QStringList out;
     for (const SameOkpo &key : std::as_const(twice)) {
