@@ -59,6 +59,8 @@ WarningsBox::WarningsBox(const Summer &summer, const QString &okpo, const QStrin
     QLabel *text = plainLabel(QStringLiteral("textLabel"),
                               QStringLiteral("Отчеты были успешно просуммированны"), this);
     QLabel *shown = plainLabel(QStringLiteral("warningsLabel"), summary(warnings), this);
+    // Wide enough that a warning of a usual length takes a line or two.
+    shown->setMinimumWidth(shown->fontMetrics().averageCharWidth() * 90);
     savedLabel = plainLabel(QStringLiteral("savedLabel"), QString(), this);
     savedLabel->hide();
 
