@@ -26,6 +26,18 @@ WarningsBox::FileNameAsker &fileNameAsker()
     return asker;
 }
 
+// The text under the outcome line: the number of warnings, the first ten of
+// them, one a line, and "и ещё N" for the rest.
+QString summary(const QStringList &warnings)
+{
+    const int shown = 10;
+    QStringList lines{QStringLiteral("Предупреждений: %1").arg(warnings.size())};
+    lines += warnings.mid(0, shown);
+    if (warnings.size() > shown)
+        lines += QStringLiteral("и ещё %1").arg(warnings.size() - shown);
+    return lines.join(QLatin1Char('\n'));
+}
+
 QLabel *plainLabel(const QString &name, const QString &text, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
@@ -111,15 +123,6 @@ WarningsBox::~WarningsBox() = default;
 void WarningsBox::setFileNameAsker(const FileNameAsker &asker)
 {
     fileNameAsker() = asker;
-}
-
-QString WarningsBox::summary(const QStringList &warnings)
-{
-    QStringList lines{QStringLiteral("Предупреждений: %1").arg(warnings.size())};
-    lines += warnings.mid(0, Shown);
-    if (warnings.size() > Shown)
-        lines += QStringLiteral("и ещё %1").arg(warnings.size() - Shown);
-    return lines.join(QLatin1Char('\n'));
 }
 
 void WarningsBox::toggleDetails()

@@ -2,7 +2,6 @@
 #define WARNINGSBOX_H
 
 #include <QDialog>
-#include <QStringList>
 
 #include <functional>
 
@@ -23,9 +22,6 @@ class WarningsBox : public QDialog
     Q_OBJECT
 
 public:
-    // How many warnings are shown before "и ещё N".
-    static constexpr int Shown = 10;
-
     // summer must outlive the box: the workbook is written from it, with okpo
     // as the head organisation's code. defaultPath is the file name the save
     // dialog proposes.
@@ -41,16 +37,10 @@ public:
                                                 const QString &)>;
     static void setFileNameAsker(const FileNameAsker &asker);
 
-    // The text under the outcome line: the number of warnings, the first
-    // Shown of them, one a line, and "и ещё N" for the rest.
-    static QString summary(const QStringList &warnings);
-
-public slots:
+private:
     // Asks for a file name and writes the workbook there; a failure is shown
     // in the "Ошибка записи" box, a success in a line of this box.
     void save();
-
-private:
     void toggleDetails();
 
     const Summer &summer;
