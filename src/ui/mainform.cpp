@@ -1,8 +1,10 @@
 #include "mainform.h"
 
 #include "summer.h"
+#include "warningsbox.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -147,16 +149,18 @@ void mainForm::btRunClick()
         return;
     }
 
-    const QString title = QStringLiteral("Всё хорошо");
-    const QString text = QStringLiteral("Отчеты были успешно просуммированны");
-    const QStringList warnings = summer.warnings();
-    if (warnings.isEmpty()) {
-        QMessageBox::information(ui.centralwidget, title, text, QMessageBox::Ok, QMessageBox::NoButton);
+    if (summer.warnings().isEmpty()) {
+        QMessageBox::information(ui.centralwidget, QStringLiteral("Всё хорошо"),
+                                 QStringLiteral("Отчеты были успешно просуммированны"), QMessageBox::Ok,
+                                 QMessageBox::NoButton);
         return;
     }
-    // The same box, with the warnings behind its details button.
-    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, ui.centralwidget);
-    box.setDetailedText(warnings.join(QLatin1Char('\n')));
+    // Summed, but not all is well: say so, and offer the workbook, proposed
+    // beside the summed reports. The box reads summer, so it closes before
+    // summer goes.
+    WarningsBox box(summer, ui.okpoEdit->text(),
+                    QDir(ui.outputPathEdit->text()).filePath(QStringLiteral("сводка.xlsx")),
+                    ui.centralwidget);
     box.exec();
 }
 

@@ -1,5 +1,9 @@
 #include "mainform.h"
+#include "summer.h"
+#include "warningsbox.h"
+#include "workbook.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -7,10 +11,16 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <functional>
 
 namespace {
 
@@ -18,6 +28,8 @@ namespace {
 // it looks for a modal widget, notes what it shows and closes it. A folder
 // chooser is answered with folderToChoose, or cancelled when that is empty.
 // Anything else modal is rejected as well, so no test can hang on a dialog.
+// A test that wants to do more in a dialog first sets act: a dialog it
+// returns true for is left open, unrecorded, for this tick.
 class DialogAnswerer : public QObject
 {
 public:
@@ -25,15 +37,23 @@ public:
     {
         QString title;
         QString text;
+        QString informativeText;
         QString detailedText;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QMessageBox::StandardButtons buttons;
+        QStringList buttonTexts;
+        QStringList allTexts; // every text of the dialog's widgets and actions
         QWidget *parent = nullptr;
+        QWidget *dialog = nullptr;
         QString startFolder;
         bool foldersOnly = false;
+        QString proposedFile;
+        QStringList nameFilters;
+        bool saving = false;
     };
 
     QString folderToChoose;
+    std::function<bool(QDialog *)> act;
     QList<Seen> seen;
 
     DialogAnswerer() { startTimer(10); }
@@ -44,21 +64,49 @@ protected:
         auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
         if (!dialog || !dialog->isVisible())
             return;
+        if (act && act(dialog))
+            return;
 
         Seen s;
         s.title = dialog->windowTitle();
         s.parent = dialog->parentWidget();
+        s.dialog = dialog;
+        s.allTexts << dialog->windowTitle();
+        for (QWidget *widget : dialog->findChildren<QWidget *>()) {
+            if (auto *label = qobject_cast<QLabel *>(widget))
+                s.allTexts << label->text();
+            if (auto *button = qobject_cast<QAbstractButton *>(widget)) {
+                s.allTexts << button->text();
+                s.buttonTexts << button->text();
+            }
+            if (auto *edit = qobject_cast<QPlainTextEdit *>(widget))
+                s.allTexts << edit->toPlainText();
+            s.allTexts << widget->toolTip() << widget->whatsThis();
+            for (const QAction *action : widget->actions())
+                s.allTexts << action->text() << action->toolTip();
+        }
         if (auto *box = qobject_cast<QMessageBox *>(dialog)) {
             s.text = box->text();
             s.detailedText = box->detailedText();
             s.icon = box->icon();
             s.buttons = box->standardButtons();
+        } else if (auto *text = dialog->findChild<QLabel *>("textLabel")) {
+            s.text = text->text();
+            s.informativeText = dialog->findChild<QLabel *>("warningsLabel")->text();
+            s.detailedText = dialog->findChild<QPlainTextEdit *>("detailsEdit")->toPlainText();
+            const QPixmap icon = dialog->findChild<QLabel *>("iconLabel")->pixmap();
+            const QIcon warning = dialog->style()->standardIcon(QStyle::SP_MessageBoxWarning);
+            if (icon.toImage() == warning.pixmap(icon.size()).toImage())
+                s.icon = QMessageBox::Warning;
         }
         auto *chooser = qobject_cast<QFileDialog *>(dialog);
         if (chooser) {
             s.startFolder = chooser->directory().absolutePath();
             s.foldersOnly = chooser->fileMode() == QFileDialog::Directory
                 && chooser->testOption(QFileDialog::ShowDirsOnly);
+            s.proposedFile = chooser->selectedFiles().value(0);
+            s.nameFilters = chooser->nameFilters();
+            s.saving = chooser->acceptMode() == QFileDialog::AcceptSave;
         }
         seen.append(s);
 
@@ -78,7 +126,7 @@ QString clean(const QString &path)
 
 // One report of form 0601012 for 2014, period 3, with a single cell, from the
 // branch with the given okpo code, if any.
-bool writeReport(const QString &path, int value, const QByteArray &okpo = QByteArray())
+bool writeReport(const QString &path, const QByteArray &value, const QByteArray &okpo = QByteArray())
 {
     QFile file(path);
     const QByteArray okpoItem = okpo.isEmpty() ? QByteArray() : "<item name=\"okpo\" value=\"" + okpo + "\"/>";
@@ -87,8 +135,19 @@ bool writeReport(const QString &path, int value, const QByteArray &okpo = QByteA
         "<report code=\"0601012\" year=\"2014\" period=\"3\">"
         "<title><item name=\"a\" value=\"1\"/>" + okpoItem + "</title>"
         "<sections><section code=\"1\"><row code=\"1\"><col code=\"1\">"
-        + QByteArray::number(value) + "</col></row></section></sections></report>\n";
+        + value + "</col></row></section></sections></report>\n";
     return file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size();
+}
+
+// An input folder: a.xml (5) and b.xml (7) from the given branches, and
+// lostFiles files c01.xml, c02.xml, … each with a number no one can count.
+bool writeRun(const QString &in, const QByteArray &branchA, const QByteArray &branchB, int lostFiles)
+{
+    bool ok = QDir().mkpath(in) && writeReport(in + "/a.xml", "5", branchA)
+        && writeReport(in + "/b.xml", "7", branchB);
+    for (int i = 1; i <= lostFiles; ++i)
+        ok = ok && writeReport(in + QStringLiteral("/c%1.xml").arg(i, 2, 10, QLatin1Char('0')), "1 234");
+    return ok;
 }
 
 template <typename T = QWidget>
@@ -132,6 +191,8 @@ private slots:
 
     void runSucceeds_data();
     void runSucceeds();
+    void warningsBoxSaves_data();
+    void warningsBoxSaves();
     void runFails_data();
     void runFails();
 
@@ -355,14 +416,28 @@ void tst_mainForm::runSucceeds_data()
     QTest::addColumn<QString>("okpo");
     QTest::addColumn<QByteArray>("branchA"); // the okpo items of a.xml and b.xml
     QTest::addColumn<QByteArray>("branchB");
-    QTest::addColumn<QString>("details");
-    QTest::newRow("okpo code") << "12345678" << QByteArray() << QByteArray() << "";
-    QTest::newRow("empty okpo") << "" << QByteArray() << QByteArray() << "";
-    QTest::newRow("two branches") << "12345678" << QByteArray("02145678") << QByteArray("02145691") << "";
-    QTest::newRow("one branch twice")
-        << "12345678" << QByteArray("02145678") << QByteArray("02145678")
-        << QStringLiteral("Предупреждение: ОКПО 02145678 входит в сводный отчет 0601012_2014_3.xml "
-                          "несколько раз: a.xml, b.xml");
+    QTest::addColumn<int>("lostFiles"); // files with a number written "1 234"
+    QTest::addColumn<QStringList>("warnings");
+    QTest::addColumn<QString>("shown"); // what the box shows of them
+
+    QTest::newRow("okpo code") << "12345678" << QByteArray() << QByteArray() << 0 << QStringList() << "";
+    QTest::newRow("empty okpo") << "" << QByteArray() << QByteArray() << 0 << QStringList() << "";
+    QTest::newRow("two branches") << "12345678" << QByteArray("02145678") << QByteArray("02145691") << 0
+                                  << QStringList() << "";
+
+    const QString twice = QStringLiteral("Предупреждение: ОКПО 02145678 входит в сводный отчет "
+                                         "0601012_2014_3.xml несколько раз: a.xml, b.xml");
+    QTest::newRow("one branch twice") << "12345678" << QByteArray("02145678") << QByteArray("02145678") << 0
+                                      << QStringList{twice} << "Предупреждений: 1\n" + twice;
+
+    // Ten warnings in sight, the first the report sent twice, and the rest counted.
+    QStringList many{twice};
+    for (int i = 1; i <= 12; ++i)
+        many << QStringLiteral("Предупреждение: в файле c%1.xml не учтено чисел: 1").arg(i, 2, 10, QLatin1Char('0'));
+    QTest::newRow("thirteen warnings") << "" << QByteArray("02145678") << QByteArray("02145678") << 12 << many
+                                       << "Предупреждений: 13\n" + many.mid(0, 10).join('\n') + "\nи ещё 3";
+    QTest::newRow("ten warnings") << "" << QByteArray() << QByteArray() << 10 << many.mid(1, 10)
+                                  << "Предупреждений: 10\n" + many.mid(1, 10).join('\n');
 }
 
 void tst_mainForm::runSucceeds()
@@ -370,15 +445,15 @@ void tst_mainForm::runSucceeds()
     QFETCH(QString, okpo);
     QFETCH(QByteArray, branchA);
     QFETCH(QByteArray, branchB);
-    QFETCH(QString, details);
+    QFETCH(int, lostFiles);
+    QFETCH(QStringList, warnings);
+    QFETCH(QString, shown);
 
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
     const QString in = tmp.filePath("in");
     const QString out = tmp.filePath("out");
-    QVERIFY(QDir().mkpath(in));
-    QVERIFY(writeReport(in + "/a.xml", 5, branchA));
-    QVERIFY(writeReport(in + "/b.xml", 7, branchB));
+    QVERIFY(writeRun(in, branchA, branchB, lostFiles));
 
     mainForm form;
     edit(form, "okpoEdit")->setText(okpo);
@@ -389,16 +464,42 @@ void tst_mainForm::runSucceeds()
     QByteArray firstOutput;
     for (int run = 0; run < 2; ++run) {
         DialogAnswerer answerer;
+        // The details button shows the whole list and hides it again.
+        QStringList detailsCaptions;
+        answerer.act = [&](QDialog *dialog) {
+            auto *details = dialog->findChild<QPushButton *>("detailsButton");
+            while (details && detailsCaptions.size() < 4) {
+                details->click();
+                detailsCaptions << details->text()
+                                << (dialog->findChild<QPlainTextEdit *>("detailsEdit")->isVisible() ? "shown" : "hidden");
+            }
+            return false;
+        };
         click(form, "startButton");
 
         QCOMPARE(answerer.seen.size(), 1);
         const DialogAnswerer::Seen &box = answerer.seen.first();
-        QCOMPARE(box.title, QStringLiteral("Всё хорошо"));
         QCOMPARE(box.text, QStringLiteral("Отчеты были успешно просуммированны"));
-        QCOMPARE(box.icon, QMessageBox::Information);
-        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(box.parent, form.centralWidget());
-        QCOMPARE(box.detailedText, details);
+        if (warnings.isEmpty()) {
+            QCOMPARE(box.title, QStringLiteral("Всё хорошо"));
+            QCOMPARE(box.icon, QMessageBox::Information);
+            QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+            QVERIFY(box.detailedText.isEmpty());
+        } else {
+            QCOMPARE(box.title, QStringLiteral("Есть предупреждения"));
+            QCOMPARE(box.icon, QMessageBox::Warning);
+            QCOMPARE(box.informativeText, shown);
+            QCOMPARE(box.detailedText, warnings.join('\n'));
+            QCOMPARE(box.buttonTexts, QStringList({"Подробности…", "Сохранить сводку…", "ОК"}));
+            QCOMPARE(detailsCaptions, QStringList({"Скрыть подробности", "shown", "Подробности…", "hidden"}));
+            // Not a word of English: only the warnings, which quote file names, hold Latin letters.
+            for (QString text : box.allTexts) {
+                for (const QString &warning : warnings)
+                    text.remove(warning);
+                QVERIFY2(!text.contains(QRegularExpression("[A-Za-z]")), qPrintable(text));
+            }
+        }
 
         QFile summed(out + "/0601012_2014_3.xml");
         QVERIFY2(summed.open(QIODevice::ReadOnly), qPrintable(summed.fileName()));
@@ -414,6 +515,116 @@ void tst_mainForm::runSucceeds()
     QCOMPARE(edit(form, "okpoEdit")->text(), okpo);
     QCOMPARE(edit(form, "inputPathEdit")->text(), in);
     QCOMPARE(edit(form, "outputPathEdit")->text(), out);
+}
+
+void tst_mainForm::warningsBoxSaves_data()
+{
+    QTest::addColumn<bool>("fileDialog"); // the real one, which the answerer cancels
+    QTest::addColumn<QString>("answer");  // else the chosen name, below the temporary folder
+    QTest::addColumn<bool>("mustFail");
+
+    QTest::newRow("file dialog cancelled") << true << "" << false;
+    QTest::newRow("folder missing") << false << "missing/сводка.xlsx" << true;
+    QTest::newRow("output folder") << false << "out/сводка.xlsx" << false;
+}
+
+void tst_mainForm::warningsBoxSaves()
+{
+    QFETCH(bool, fileDialog);
+    QFETCH(QString, answer);
+    QFETCH(bool, mustFail);
+
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString in = tmp.filePath("in");
+    const QString out = tmp.filePath("out");
+    QVERIFY(writeRun(in, "02145678", "02145678", 1));
+    const QString okpo = QStringLiteral("12345678");
+    const QString path = answer.isEmpty() ? QString() : tmp.filePath(answer);
+
+    // What the workbook does with this run and name, whatever its state: the
+    // window must show exactly that.
+    QString expectedError;
+    qint64 expectedSize = -1;
+    if (!path.isEmpty()) {
+        Summer summer;
+        QVERIFY(summer.readReports(in));
+        QDir().mkpath(out);
+        Workbook workbook(summer, okpo);
+        if (workbook.write(path)) {
+            expectedSize = QFileInfo(path).size();
+            QVERIFY(QFile::remove(path));
+        } else {
+            expectedError = workbook.lastError();
+        }
+        QVERIFY(!mustFail || !expectedError.isEmpty());
+    }
+
+    // Chosen names skip the dialog; the real one is tried once, and cancelled.
+    if (!fileDialog)
+        WarningsBox::setFileNameAsker([&](QWidget *, const QString &, const QString &, const QString &) {
+            return path;
+        });
+    const auto restore = qScopeGuard([] { WarningsBox::setFileNameAsker({}); });
+
+    mainForm form;
+    edit(form, "okpoEdit")->setText(okpo);
+    edit(form, "inputPathEdit")->setText(in);
+    edit(form, "outputPathEdit")->setText(out);
+
+    // Save once, then look at the box again before closing it.
+    DialogAnswerer answerer;
+    bool saving = true;
+    bool stillOpen = false;
+    QString saved;
+    answerer.act = [&](QDialog *dialog) {
+        auto *save = dialog->findChild<QPushButton *>("saveButton");
+        if (!save)
+            return false;
+        if (saving) {
+            saving = false;
+            // Queued: the save's own dialogs must meet the answerer's next ticks.
+            QMetaObject::invokeMethod(save, &QPushButton::click, Qt::QueuedConnection);
+            return true;
+        }
+        stillOpen = dialog->isVisible();
+        const auto *label = dialog->findChild<QLabel *>("savedLabel");
+        saved = label->isVisible() ? label->text() : QString();
+        return false;
+    };
+    click(form, "startButton");
+    QVERIFY(stillOpen);
+
+    QWidget *box = answerer.seen.last().dialog;
+    QCOMPARE(answerer.seen.last().title, QStringLiteral("Есть предупреждения"));
+    QCOMPARE(answerer.seen.size(), fileDialog || !expectedError.isEmpty() ? 2 : 1);
+    if (fileDialog) {
+        const DialogAnswerer::Seen &chooser = answerer.seen.first();
+        QCOMPARE(chooser.title, QStringLiteral("Сохранить сводку"));
+        QCOMPARE(chooser.parent, box);
+        QVERIFY(chooser.saving);
+        QCOMPARE(clean(chooser.proposedFile), clean(out + "/сводка.xlsx"));
+        QCOMPARE(chooser.nameFilters, QStringList{"Книга Excel (*.xlsx)"});
+    }
+    if (path.isEmpty() || !expectedError.isEmpty()) {
+        QVERIFY(saved.isEmpty());
+        QVERIFY(path.isEmpty() || !QFileInfo::exists(path));
+    }
+    if (!expectedError.isEmpty()) {
+        const DialogAnswerer::Seen &error = answerer.seen.first();
+        QCOMPARE(error.title, QStringLiteral("Ошибка записи"));
+        QCOMPARE(error.text, expectedError);
+        QCOMPARE(error.icon, QMessageBox::Critical);
+        QCOMPARE(error.parent, box);
+        QCOMPARE(error.buttonTexts, QStringList{"ОК"});
+    }
+    if (expectedSize >= 0) {
+        QCOMPARE(saved, "Сводка сохранена: " + QDir::toNativeSeparators(path));
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.size(), expectedSize);
+        QVERIFY(written.read(4) == QByteArray("PK\x03\x04")); // a zip, as every .xlsx
+    }
 }
 
 void tst_mainForm::runFails_data()
@@ -439,8 +650,8 @@ void tst_mainForm::runFails()
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
     QVERIFY(QDir().mkpath(tmp.filePath("in")));
-    QVERIFY(writeReport(tmp.filePath("in/a.xml"), 5));
-    QVERIFY(writeReport(tmp.filePath("file.txt"), 0));
+    QVERIFY(writeReport(tmp.filePath("in/a.xml"), "5"));
+    QVERIFY(writeReport(tmp.filePath("file.txt"), "0"));
 
     mainForm form;
     edit(form, "inputPathEdit")->setText(tmp.filePath(input));

@@ -1,0 +1,156 @@
+#include "warningsbox.h"
+
+#include "summer.h"
+#include "workbook.h"
+
+#include <QAction>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStyle>
+
+namespace {
+
+const QString showDetailsText = QStringLiteral("Подробности…");
+const QString hideDetailsText = QStringLiteral("Скрыть подробности");
+
+WarningsBox::FileNameAsker &fileNameAsker()
+{
+    static WarningsBox::FileNameAsker asker;
+    return asker;
+}
+
+// The text under the outcome line: the number of warnings, the first ten of
+// them, one a line, and "и ещё N" for the rest.
+QString summary(const QStringList &warnings)
+{
+    const int shown = 10;
+    QStringList lines{QStringLiteral("Предупреждений: %1").arg(warnings.size())};
+    lines += warnings.mid(0, shown);
+    if (warnings.size() > shown)
+        lines += QStringLiteral("и ещё %1").arg(warnings.size() - shown);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QLabel *plainLabel(const QString &name, const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(name);
+    // Warnings quote file names from the input folder: never read them as markup.
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    return label;
+}
+
+} // namespace
+
+WarningsBox::WarningsBox(const Summer &summer, const QString &okpo, const QString &defaultPath,
+                         QWidget *parent)
+    : QDialog(parent)
+    , summer(summer)
+    , okpo(okpo)
+    , defaultPath(defaultPath)
+{
+    setObjectName(QStringLiteral("warningsBox"));
+    setWindowTitle(QStringLiteral("Есть предупреждения"));
+    const QStringList warnings = summer.warnings();
+
+    auto *icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("iconLabel"));
+    const int iconSize = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
+    icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxWarning, nullptr, this).pixmap(iconSize));
+    icon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
+
+    QLabel *text = plainLabel(QStringLiteral("textLabel"),
+                              QStringLiteral("Отчеты были успешно просуммированны"), this);
+    QLabel *shown = plainLabel(QStringLiteral("warningsLabel"), summary(warnings), this);
+    // Wide enough that a warning of a usual length takes a line or two.
+    shown->setMinimumWidth(shown->fontMetrics().averageCharWidth() * 90);
+    savedLabel = plainLabel(QStringLiteral("savedLabel"), QString(), this);
+    savedLabel->hide();
+
+    auto *buttons = new QDialogButtonBox(this);
+    buttons->setObjectName(QStringLiteral("buttonBox"));
+    detailsButton = buttons->addButton(showDetailsText, QDialogButtonBox::ActionRole);
+    detailsButton->setObjectName(QStringLiteral("detailsButton"));
+    QPushButton *saveButton = buttons->addButton(QStringLiteral("Сохранить сводку…"),
+                                                 QDialogButtonBox::ActionRole);
+    saveButton->setObjectName(QStringLiteral("saveButton"));
+    QPushButton *okButton = buttons->addButton(QStringLiteral("ОК"), QDialogButtonBox::AcceptRole);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setDefault(true);
+    // Only the accepting button closes the box; the other two keep it open.
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(detailsButton, &QPushButton::clicked, this, &WarningsBox::toggleDetails);
+    connect(saveButton, &QPushButton::clicked, this, &WarningsBox::save);
+
+    // The whole list, one warning a line, as svodar-cli prints them.
+    detailsEdit = new QPlainTextEdit(warnings.join(QLatin1Char('\n')), this);
+    detailsEdit->setObjectName(QStringLiteral("detailsEdit"));
+    detailsEdit->setReadOnly(true);
+    detailsEdit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    detailsEdit->hide();
+    // The edit's own menu is English; these two are all a read-only list needs.
+    auto *copy = new QAction(QStringLiteral("Копировать"), detailsEdit);
+    copy->setShortcut(QKeySequence::Copy);
+    connect(copy, &QAction::triggered, detailsEdit, &QPlainTextEdit::copy);
+    auto *selectAll = new QAction(QStringLiteral("Выделить всё"), detailsEdit);
+    selectAll->setShortcut(QKeySequence::SelectAll);
+    connect(selectAll, &QAction::triggered, detailsEdit, &QPlainTextEdit::selectAll);
+    detailsEdit->addActions({copy, selectAll});
+    detailsEdit->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    auto *grid = new QGridLayout(this);
+    grid->addWidget(icon, 0, 0, 3, 1);
+    grid->addWidget(text, 0, 1);
+    grid->addWidget(shown, 1, 1);
+    grid->addWidget(savedLabel, 2, 1);
+    grid->addWidget(buttons, 3, 0, 1, 2);
+    grid->addWidget(detailsEdit, 4, 0, 1, 2);
+    grid->setColumnStretch(1, 1);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+WarningsBox::~WarningsBox() = default;
+
+void WarningsBox::setFileNameAsker(const FileNameAsker &asker)
+{
+    fileNameAsker() = asker;
+}
+
+void WarningsBox::toggleDetails()
+{
+    const bool show = detailsEdit->isHidden();
+    detailsEdit->setVisible(show);
+    detailsButton->setText(show ? hideDetailsText : showDetailsText);
+}
+
+void WarningsBox::save()
+{
+    const QString caption = QStringLiteral("Сохранить сводку");
+    const QString filter = QStringLiteral("Книга Excel (*.xlsx)");
+    const FileNameAsker &ask = fileNameAsker();
+    const QString path = ask ? ask(this, caption, defaultPath, filter)
+                             : QFileDialog::getSaveFileName(this, caption, defaultPath, filter);
+    if (path.isEmpty())
+        return; // cancelled
+
+    Workbook workbook(summer, okpo);
+    if (!workbook.write(path)) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка записи"), workbook.lastError(),
+                        QMessageBox::NoButton, this);
+        box.setTextFormat(Qt::PlainText);
+        box.addButton(QStringLiteral("ОК"), QMessageBox::AcceptRole);
+        box.exec();
+        return;
+    }
+    savedLabel->setText(QStringLiteral("Сводка сохранена: ") + QDir::toNativeSeparators(path));
+    savedLabel->show();
+}
