@@ -1,14 +1,24 @@
 #include "csv.h"
 
+#include "recordtable.h"
+
 namespace csv {
 namespace {
 
+// A field a spreadsheet would take for a formula gets an apostrophe before
+// it, which the spreadsheet then shows as text.
+bool looksLikeFormula(const QString &text)
+{
+    return !text.isEmpty() && QStringView(u"=+-@\t\r").contains(text.front());
+}
+
 QString field(const QString &text)
 {
-    if (!text.contains(QLatin1Char(';')) && !text.contains(QLatin1Char('"'))
-        && !text.contains(QLatin1Char('\r')) && !text.contains(QLatin1Char('\n')))
-        return text;
-    QString quoted = text;
+    const QString safe = looksLikeFormula(text) ? QLatin1Char('\'') + text : text;
+    if (!safe.contains(QLatin1Char(';')) && !safe.contains(QLatin1Char('"'))
+        && !safe.contains(QLatin1Char('\r')) && !safe.contains(QLatin1Char('\n')))
+        return safe;
+    QString quoted = safe;
     quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
@@ -34,35 +44,14 @@ QByteArray table(const QStringList &header, const QList<QStringList> &rows)
 
 QByteArray registerTable(const QList<FileRecord> &records)
 {
-    QList<QStringList> rows;
-    rows.reserve(records.size());
-    for (const FileRecord &r : records) {
-        rows.append({r.name, r.outputName, r.elementText(), r.okpo, QString::number(r.valuesAdded),
-                     QString::number(r.valuesPassedOver), QString::number(r.lostNumbers),
-                     r.sameOkpoAs});
-    }
-    return table({QStringLiteral("Файл"), QStringLiteral("Сводный отчет"), QStringLiteral("Элемент"),
-                  QStringLiteral("ОКПО"), QStringLiteral("Учтено значений"),
-                  QStringLiteral("Пропущено значений"), QStringLiteral("Потеряно чисел"),
-                  QStringLiteral("Тот же ОКПО в файле")},
-                 rows);
+    const RecordTable t = RecordTable::fileRegister(records);
+    return table(t.header, t.rows);
 }
 
 QByteArray passedOverTable(const QList<FileRecord> &records)
 {
-    QList<QStringList> rows;
-    for (const FileRecord &r : records) {
-        for (const PassedOverValue &v : r.passedOver) {
-            rows.append({r.name, QString::number(v.line), v.sectionCode(), v.rowCode(), v.s1(), v.s2(), v.s3(),
-                         v.colCode(), v.text(), PassedOverValue::reasonText(v.reason),
-                         v.lostNumber ? QStringLiteral("да") : QStringLiteral("нет")});
-        }
-    }
-    return table({QStringLiteral("Файл"), QStringLiteral("Номер строки в файле"),
-                  QStringLiteral("Код раздела"), QStringLiteral("Код строки"), QStringLiteral("s1"),
-                  QStringLiteral("s2"), QStringLiteral("s3"), QStringLiteral("Код графы"),
-                  QStringLiteral("Текст"), QStringLiteral("Причина"), QStringLiteral("Потерянное число")},
-                 rows);
+    const RecordTable t = RecordTable::passedOver(records);
+    return table(t.header, t.rows);
 }
 
 } // namespace csv

@@ -18,8 +18,9 @@ QByteArray registerTable(const QList<FileRecord> &records);
 // document order.
 QByteArray passedOverTable(const QList<FileRecord> &records);
 
-// The table's bytes; a field holding ';', '"', CR or LF is quoted, inner '"'
-// doubled.
+// The table's bytes; a field beginning with '=', '+', '-', '@', tab or CR gets
+// an apostrophe before it, so that a spreadsheet does not take it for a
+// formula; a field holding ';', '"', CR or LF is quoted, inner '"' doubled.
 QByteArray table(const QStringList &header, const QList<QStringList> &rows);
 
 } // namespace csv
