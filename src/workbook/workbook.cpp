@@ -176,11 +176,6 @@ std::vector<quint32> colCodes(const RowMap &rows)
     return codes;
 }
 
-QString number(qint64 n)
-{
-    return QLocale(QLocale::Russian).toString(n);
-}
-
 class Writer
 {
 public:
@@ -352,7 +347,7 @@ bool Workbook::write(const QString &path)
     const RecordTable passedOver = RecordTable::passedOver(summer.fileRecords());
     const auto tooLong = [&](const QString &what, qint64 rows) {
         errorText = failed + QStringLiteral(": %1 не помещается на лист (строк %2, а на листе их %3)")
-                                 .arg(what, number(rows), number(LXW_ROW_MAX));
+                                 .arg(what, QString::number(rows), QString::number(LXW_ROW_MAX));
         return false;
     };
     if (fileRegister.rows.size() + 1 > LXW_ROW_MAX)
@@ -416,7 +411,7 @@ bool Workbook::write(const QString &path)
         if (l.columns > LXW_COL_MAX) {
             errorText = failed
                 + QStringLiteral(": сводный отчет %1 не помещается на лист (столбцов %2, а на листе их %3)")
-                      .arg(l.fileName, number(l.columns), number(LXW_COL_MAX));
+                      .arg(l.fileName, QString::number(l.columns), QString::number(LXW_COL_MAX));
             return false;
         }
         layouts.push_back(std::move(l));
