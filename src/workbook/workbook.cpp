@@ -27,7 +27,8 @@ const QString WarningsSheet = QStringLiteral("Предупреждения");
 
 constexpr int SheetNameMax = LXW_SHEETNAME_MAX; // code points
 constexpr int CellTextMax = 32767;              // code points, as a cell holds at most
-constexpr double WidthMax = 60;                 // characters
+constexpr double WidthMax = 60;                 // characters, for a column of a table
+constexpr double LineWidthMax = 255;            // for a sheet of lines, as wide as a column gets
 
 // The library prints numbers with the C library's snprintf, which writes the
 // locale's decimal separator: under ru_RU a comma, which no reader takes. So
@@ -120,10 +121,10 @@ public:
     }
     void note(int col, const QString &text) { note(col, codePoints(text)); }
 
-    void apply(lxw_worksheet *sheet) const
+    void apply(lxw_worksheet *sheet, double max = WidthMax) const
     {
         for (std::size_t col = 0; col < m_chars.size(); ++col) {
-            const double width = std::clamp(m_chars[col] * 1.1 + 2, LXW_DEF_COL_WIDTH, WidthMax);
+            const double width = std::clamp(m_chars[col] * 1.1 + 2, LXW_DEF_COL_WIDTH, max);
             worksheet_set_column(sheet, lxw_col_t(col), lxw_col_t(col), width, nullptr);
         }
     }
@@ -155,11 +156,11 @@ struct ReportLayout
     // Each section's col codes, ascending, in section order.
     std::vector<std::vector<quint32>> cols;
     qint64 rows = 0;
-    qint64 columns = 0;
     Widths widths;
 };
 
-std::vector<quint32> colCodes(const RowMap &rows)
+// The col codes of a section, ascending; no more than max of them.
+std::vector<quint32> colCodes(const RowMap &rows, std::size_t max)
 {
     std::vector<quint32> codes;
     for (const ColMap &cols : rows) {
@@ -171,6 +172,8 @@ std::vector<quint32> colCodes(const RowMap &rows)
                 if (*at != e.code)
                     codes.insert(at, e.code);
             }
+            if (codes.size() > max)
+                return codes;
         }
     }
     return codes;
@@ -196,9 +199,13 @@ public:
     void report(const ReportLayout &layout, const SectionMap &sections);
 
 private:
+    // Printed across, one page wide.
     lxw_worksheet *sheet(const QString &name)
     {
-        return workbook_add_worksheet(m_book, name.toUtf8().constData());
+        lxw_worksheet *ws = workbook_add_worksheet(m_book, name.toUtf8().constData());
+        worksheet_set_landscape(ws);
+        worksheet_fit_to_pages(ws, 1, 0);
+        return ws;
     }
     // An empty text leaves the cell empty, filled when format says so.
     static void text(lxw_worksheet *sheet, qint64 row, int col, const QString &text,
@@ -258,7 +265,7 @@ void Writer::warnings(const QStringList &lines)
         text(ws, r, 0, lines.at(r), m_fill);
         widths.note(0, lines.at(r));
     }
-    widths.apply(ws);
+    widths.apply(ws, LineWidthMax);
 }
 
 void Writer::report(const ReportLayout &layout, const SectionMap &sections)
@@ -345,15 +352,15 @@ bool Workbook::write(const QString &path)
     const ReportMap &reports = summer.reportMap();
     const RecordTable fileRegister = RecordTable::fileRegister(summer.fileRecords());
     const RecordTable passedOver = RecordTable::passedOver(summer.fileRecords());
-    const auto tooLong = [&](const QString &what, qint64 rows) {
-        errorText = failed + QStringLiteral(": %1 не помещается на лист (строк %2, а на листе их %3)")
-                                 .arg(what, QString::number(rows), QString::number(LXW_ROW_MAX));
+    const auto tooLarge = [&](const QString &what, const QString &lines, int max) {
+        errorText = failed + QStringLiteral(": %1 не помещается на лист: %2 больше %3").arg(what, lines).arg(max);
         return false;
     };
+    const QString rows = QStringLiteral("строк");
     if (fileRegister.rows.size() + 1 > LXW_ROW_MAX)
-        return tooLong(QStringLiteral("перечень файлов"), fileRegister.rows.size() + 1);
+        return tooLarge(QStringLiteral("перечень файлов"), rows, LXW_ROW_MAX);
     if (passedOver.rows.size() + 1 > LXW_ROW_MAX)
-        return tooLong(QStringLiteral("перечень пропущенных значений"), passedOver.rows.size() + 1);
+        return tooLarge(QStringLiteral("перечень пропущенных значений"), rows, LXW_ROW_MAX);
 
     // Every summed report's layout first, so that one too large for a sheet
     // fails the workbook before anything is written, and the column widths
@@ -383,9 +390,10 @@ bool Workbook::write(const QString &path)
             w.note(1, item.value());
         }
         l.rows = 1 + titleRows;
-        l.columns = 2;
         for (auto section = it.value().cbegin(); section != it.value().cend(); ++section) {
-            std::vector<quint32> codes = colCodes(section.value());
+            std::vector<quint32> codes = colCodes(section.value(), LXW_COL_MAX - 4);
+            if (codes.size() > LXW_COL_MAX - 4)
+                return tooLarge(QStringLiteral("сводный отчет ") + l.fileName, QStringLiteral("столбцов"), LXW_COL_MAX);
             w.note(0, QStringLiteral("Раздел"));
             w.note(1, QString::number(section.key()));
             for (std::size_t c = 0; c < codes.size(); ++c)
@@ -403,17 +411,10 @@ bool Workbook::write(const QString &path)
             }
             // an empty row, the section's row, its header and its rows
             l.rows += 3 + section.value().size();
-            l.columns = std::max<qint64>(l.columns, 4 + qint64(codes.size()));
             l.cols.push_back(std::move(codes));
         }
         if (l.rows > LXW_ROW_MAX)
-            return tooLong(QStringLiteral("сводный отчет ") + l.fileName, l.rows);
-        if (l.columns > LXW_COL_MAX) {
-            errorText = failed
-                + QStringLiteral(": сводный отчет %1 не помещается на лист (столбцов %2, а на листе их %3)")
-                      .arg(l.fileName, QString::number(l.columns), QString::number(LXW_COL_MAX));
-            return false;
-        }
+            return tooLarge(QStringLiteral("сводный отчет ") + l.fileName, rows, LXW_ROW_MAX);
         layouts.push_back(std::move(l));
     }
 
