@@ -124,7 +124,7 @@ public:
     void apply(lxw_worksheet *sheet, double max = WidthMax) const
     {
         for (std::size_t col = 0; col < m_chars.size(); ++col) {
-            const double width = std::clamp(m_chars[col] * 1.1 + 2, LXW_DEF_COL_WIDTH, max);
+            const double width = std::clamp(m_chars[col] * 1.2 + 2, LXW_DEF_COL_WIDTH, max);
             worksheet_set_column(sheet, lxw_col_t(col), lxw_col_t(col), width, nullptr);
         }
     }
