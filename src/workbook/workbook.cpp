@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <charconv>
 #include <clocale>
+#include <cmath>
 #include <vector>
 
 #include <locale.h>
@@ -144,7 +145,10 @@ struct Total
     {
         char *end = numbers::formatTotal(total, text);
         size = int(end - text);
-        std::from_chars(text, end, value);
+        if (std::isfinite(total))
+            std::from_chars(text, end, value);
+        else
+            value = total;
     }
 };
 
@@ -308,8 +312,13 @@ void Writer::report(const ReportLayout &layout, const SectionMap &sections)
             for (const ColMap::Entry &e : r.value()) {
                 at = std::lower_bound(at, codes.cend(), e.code);
                 const Total total(e.total);
-                worksheet_write_number(ws, lxw_row_t(row), lxw_col_t(4 + (at - codes.cbegin())),
-                                       total.value, nullptr);
+                const auto col = lxw_col_t(4 + (at - codes.cbegin()));
+                // A sum beyond the range of a double is no number a sheet can
+                // hold: it keeps the file's text ("inf").
+                if (std::isfinite(total.value))
+                    worksheet_write_number(ws, lxw_row_t(row), col, total.value, nullptr);
+                else
+                    text(ws, row, col, QString::fromLatin1(total.text, total.size));
             }
         }
         ++row; // an empty row before the next section
