@@ -23,35 +23,34 @@ QString field(const QString &text)
     return QLatin1Char('"') + quoted + QLatin1Char('"');
 }
 
-} // namespace
+void putLine(QByteArray &out, const QStringList &fields)
+{
+    QStringList line;
+    line.reserve(fields.size());
+    for (const QString &f : fields)
+        line.append(field(f));
+    out += line.join(QLatin1Char(';')).toUtf8();
+    out += "\r\n";
+}
 
-QByteArray table(const QStringList &header, const QList<QStringList> &rows)
+QByteArray recordTable(const RecordTable &table, const QList<FileRecord> &records)
 {
     QByteArray out("\xef\xbb\xbf");
-    auto put = [&out](const QStringList &fields) {
-        QStringList line;
-        line.reserve(fields.size());
-        for (const QString &f : fields)
-            line.append(field(f));
-        out += line.join(QLatin1Char(';')).toUtf8();
-        out += "\r\n";
-    };
-    put(header);
-    for (const QStringList &row : rows)
-        put(row);
+    putLine(out, table.header);
+    table.rows(records, [&out](const QStringList &fields, bool) { putLine(out, fields); });
     return out;
 }
 
+} // namespace
+
 QByteArray registerTable(const QList<FileRecord> &records)
 {
-    const RecordTable t = RecordTable::fileRegister(records);
-    return table(t.header, t.rows);
+    return recordTable(RecordTable::fileRegister(), records);
 }
 
 QByteArray passedOverTable(const QList<FileRecord> &records)
 {
-    const RecordTable t = RecordTable::passedOver(records);
-    return table(t.header, t.rows);
+    return recordTable(RecordTable::passedOver(), records);
 }
 
 } // namespace csv

@@ -198,7 +198,7 @@ public:
         format_set_bg_color(m_fill, 0xFFEB9C);
     }
 
-    void table(const QString &name, const RecordTable &t);
+    void table(const QString &name, const RecordTable &t, const QList<FileRecord> &records);
     void warnings(const QStringList &lines);
     void report(const ReportLayout &layout, const SectionMap &sections);
 
@@ -231,7 +231,7 @@ private:
     lxw_format *m_fill = nullptr;
 };
 
-void Writer::table(const QString &name, const RecordTable &t)
+void Writer::table(const QString &name, const RecordTable &t, const QList<FileRecord> &records)
 {
     lxw_worksheet *ws = sheet(name);
     Widths widths;
@@ -240,21 +240,22 @@ void Writer::table(const QString &name, const RecordTable &t)
         widths.note(c, t.header.at(c));
         text(ws, 0, c, t.header.at(c), m_bold);
     }
-    for (qsizetype r = 0; r < t.rows.size(); ++r) {
-        const QStringList &row = t.rows.at(r);
-        lxw_format *format = t.warned.at(r) ? m_fill : nullptr;
+    qint64 row = 0;
+    t.rows(records, [&](const QStringList &fields, bool warned) {
+        ++row;
+        lxw_format *format = warned ? m_fill : nullptr;
         for (int c = 0; c < cols; ++c) {
-            const QString &value = row.at(c);
+            const QString &value = fields.at(c);
             widths.note(c, value);
             if (t.numeric.at(c))
-                worksheet_write_number(ws, lxw_row_t(r + 1), lxw_col_t(c), value.toDouble(), format);
+                worksheet_write_number(ws, lxw_row_t(row), lxw_col_t(c), value.toDouble(), format);
             else
-                text(ws, r + 1, c, value, format);
+                text(ws, row, c, value, format);
         }
-    }
+    });
     widths.apply(ws);
     worksheet_freeze_panes(ws, 1, 0);
-    worksheet_autofilter(ws, 0, 0, lxw_row_t(t.rows.size()), lxw_col_t(cols - 1));
+    worksheet_autofilter(ws, 0, 0, lxw_row_t(row), lxw_col_t(cols - 1));
 }
 
 void Writer::warnings(const QStringList &lines)
@@ -359,16 +360,18 @@ bool Workbook::write(const QString &path)
     const QString failed = QStringLiteral("Не удалось записать файл ") + path;
     errorText = failed;
     const ReportMap &reports = summer.reportMap();
-    const RecordTable fileRegister = RecordTable::fileRegister(summer.fileRecords());
-    const RecordTable passedOver = RecordTable::passedOver(summer.fileRecords());
+    const QList<FileRecord> &records = summer.fileRecords();
+    qint64 passedOver = 0;
+    for (const FileRecord &r : records)
+        passedOver += r.passedOver.size();
     const auto tooLarge = [&](const QString &what, const QString &lines, int max) {
         errorText = failed + QStringLiteral(": %1 не помещается на лист: %2 больше %3").arg(what, lines).arg(max);
         return false;
     };
     const QString rows = QStringLiteral("строк");
-    if (fileRegister.rows.size() + 1 > LXW_ROW_MAX)
+    if (records.size() + 1 > LXW_ROW_MAX)
         return tooLarge(QStringLiteral("перечень файлов"), rows, LXW_ROW_MAX);
-    if (passedOver.rows.size() + 1 > LXW_ROW_MAX)
+    if (passedOver + 1 > LXW_ROW_MAX)
         return tooLarge(QStringLiteral("перечень пропущенных значений"), rows, LXW_ROW_MAX);
 
     // Every summed report's layout first, so that one too large for a sheet
@@ -454,8 +457,8 @@ bool Workbook::write(const QString &path)
         workbook_set_properties(book, &properties);
 
         Writer writer(book, summer, okpo);
-        writer.table(RegisterSheet, fileRegister);
-        writer.table(PassedOverSheet, passedOver);
+        writer.table(RegisterSheet, RecordTable::fileRegister(), records);
+        writer.table(PassedOverSheet, RecordTable::passedOver(), records);
         writer.warnings(summer.warnings());
         std::size_t index = 0;
         for (auto it = reports.cbegin(); it != reports.cend(); ++it, ++index)
