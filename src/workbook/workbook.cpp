@@ -365,7 +365,8 @@ bool Workbook::write(const QString &path)
     for (const FileRecord &r : records)
         passedOver += r.passedOver.size();
     const auto tooLarge = [&](const QString &what, const QString &lines, int max) {
-        errorText = failed + QStringLiteral(": %1 не помещается на лист: %2 больше %3").arg(what, lines).arg(max);
+        errorText = failed
+            + QStringLiteral(": %1 не помещается на лист: %2 больше %3").arg(what, lines).arg(max);
         return false;
     };
     const QString rows = QStringLiteral("строк");
@@ -404,8 +405,10 @@ bool Workbook::write(const QString &path)
         l.rows = 1 + titleRows;
         for (auto section = it.value().cbegin(); section != it.value().cend(); ++section) {
             std::vector<quint32> codes = colCodes(section.value(), LXW_COL_MAX - 4);
-            if (codes.size() > LXW_COL_MAX - 4)
-                return tooLarge(QStringLiteral("сводный отчет ") + l.fileName, QStringLiteral("столбцов"), LXW_COL_MAX);
+            if (codes.size() > LXW_COL_MAX - 4) {
+                return tooLarge(QStringLiteral("сводный отчет ") + l.fileName, QStringLiteral("столбцов"),
+                                LXW_COL_MAX);
+            }
             w.note(0, QStringLiteral("Раздел"));
             w.note(1, QString::number(section.key()));
             for (std::size_t c = 0; c < codes.size(); ++c)
