@@ -7,6 +7,7 @@
 #include "workbook.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QXmlStreamReader>
@@ -187,7 +188,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_work.isValid());
-        QVERIFY2(!unzipped(QStringLiteral("/nonexistent"), QStringLiteral("x")).size(), "unzip runs");
+        QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("unzip")).isEmpty(),
+                 "the workbook is read back with unzip (tools/dev.sh installs it)");
     }
 
     // Codes stay texts as the files have them, counts and lines are numbers,
