@@ -29,7 +29,7 @@ const QString WarningsSheet = QStringLiteral("Предупреждения");
 constexpr int SheetNameMax = LXW_SHEETNAME_MAX; // code points
 constexpr int CellTextMax = 32767;              // code points, as a cell holds at most
 constexpr double WidthMax = 60;                 // characters, for a column of a table
-constexpr double LineWidthMax = 255;            // for a sheet of lines, as wide as a column gets
+constexpr double LineWidthMax = 100;            // for a sheet of lines, longer ones wrapped
 
 // The library prints numbers with the C library's snprintf, which writes the
 // locale's decimal separator: under ru_RU a comma, which no reader takes. So
@@ -196,6 +196,10 @@ public:
         m_fill = workbook_add_format(book);
         format_set_pattern(m_fill, LXW_PATTERN_SOLID);
         format_set_bg_color(m_fill, 0xFFEB9C);
+        m_wrappedFill = workbook_add_format(book);
+        format_set_pattern(m_wrappedFill, LXW_PATTERN_SOLID);
+        format_set_bg_color(m_wrappedFill, 0xFFEB9C);
+        format_set_text_wrap(m_wrappedFill);
     }
 
     void table(const QString &name, const RecordTable &t, const QList<FileRecord> &records);
@@ -229,6 +233,7 @@ private:
     QString m_okpo;
     lxw_format *m_bold = nullptr;
     lxw_format *m_fill = nullptr;
+    lxw_format *m_wrappedFill = nullptr;
 };
 
 void Writer::table(const QString &name, const RecordTable &t, const QList<FileRecord> &records)
@@ -267,8 +272,15 @@ void Writer::warnings(const QStringList &lines)
         widths.note(0, QStringLiteral("Предупреждений нет"));
     }
     for (qsizetype r = 0; r < lines.size(); ++r) {
-        text(ws, r, 0, lines.at(r), m_fill);
-        widths.note(0, lines.at(r));
+        // A long line wraps, in a row as high as its lines (set by hand: the
+        // library leaves rows one line high, and not every reader makes them
+        // higher), counting a little over a character for each one.
+        const int characters = codePoints(lines.at(r));
+        const int lineCount = int(std::ceil(characters * 1.2 / LineWidthMax));
+        if (lineCount > 1)
+            worksheet_set_row(ws, lxw_row_t(r), LXW_DEF_ROW_HEIGHT * lineCount, nullptr);
+        text(ws, r, 0, lines.at(r), m_wrappedFill);
+        widths.note(0, characters);
     }
     widths.apply(ws, LineWidthMax);
 }
