@@ -10,6 +10,7 @@
 #   RUNS              runs per program on F and B; the median is reported (default 3)
 #   SMALL_RUNS        runs per program on W and U, whose 0.2 s runs scatter more (default 9)
 #   XMLWF_ONLY=1      measure xmlwf only (svodar-cli is neither built nor run)
+#   SVODAR_ARGS       more options for svodar-cli, split at blanks (e.g. "--workbook /tmp/w.xlsx")
 #
 # Corpora (generated once, regenerated when their parameters or the generator change):
 #   F  2,000 reports of ~170 KB (5 sections x 100 rows x 10 cols), 20 groups, UTF-8
@@ -24,6 +25,7 @@ WORK=${SVODAR_BENCH_DIR:-/tmp/svodar-bench}
 RUNS=${RUNS:-3}
 SMALL_RUNS=${SMALL_RUNS:-9}
 XMLWF_ONLY=${XMLWF_ONLY:-0}
+read -r -a SVODAR_ARGS <<<"${SVODAR_ARGS:-}"
 OKPO=01000001
 SUCCESS_TEXT="Отчеты были успешно просуммированны"
 
@@ -191,7 +193,8 @@ for c in "${CORPORA[@]}"; do
     out=$dir/out
     for ((i = 1; i <= N; i++)); do
         if [ "$XMLWF_ONLY" != 1 ]; then
-            EXPECT_EMPTY_OUTPUT="" measure_once "svodar $c" "rm -rf '$out'" "$CLI" --okpo "$OKPO" "$dir/in" "$out"
+            EXPECT_EMPTY_OUTPUT="" measure_once "svodar $c" "rm -rf '$out'" "$CLI" --okpo "$OKPO" \
+                "${SVODAR_ARGS[@]}" "$dir/in" "$out"
             case $LAST_LOG in
                 *"$SUCCESS_TEXT"*) ;;
                 *) printf '%s\n' "$LAST_LOG" >&2; die "svodar $c: no success message" ;;

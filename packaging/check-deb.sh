@@ -65,11 +65,11 @@ check "control: Section utils, Architecture $(dpkg --print-architecture)" \
 depends=$(field Depends)
 echo "    Depends: $depends"
 depends_on_runtime() {
-    for p in libqt6core6 libqt6widgets6 libexpat1; do
+    for p in libqt6core6 libqt6widgets6 libexpat1 libxlsxwriter4; do
         echo "$depends" | grep -Eq "(^|, )$p( |,|$)" || return 1
     done
 }
-check "control: Depends names Qt and expat" depends_on_runtime
+check "control: Depends names Qt, expat and libxlsxwriter" depends_on_runtime
 
 dpkg-deb -x "$deb" "$work/root"
 package_cli=$work/root/usr/bin/svodar-cli

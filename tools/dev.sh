@@ -12,8 +12,8 @@ set -eu
 
 cd "$(dirname "$0")/.."
 BUILD_DIR=${BUILD_DIR:-build}
-PACKAGES="cmake g++ make pkgconf qt6-base-dev libexpat1-dev expat locales
-          desktop-file-utils appstream"
+PACKAGES="cmake g++ make pkgconf qt6-base-dev libexpat1-dev expat libxlsxwriter-dev
+          locales desktop-file-utils appstream unzip"
 # The fuzzer needs clang and its runtime.
 TEST_PACKAGES="clang libclang-rt-14-dev"
 # The Debian package: dpkg-shlibdeps, man page, and the package checks.

@@ -7,9 +7,12 @@
 #include <QList>
 #include <QStringList>
 
-// The run's register and its list of values passed over, as tables that a
-// Russian spreadsheet opens by a double click: UTF-8 with a byte-order mark,
-// ';' between fields, CR LF after each line, the column names first.
+// The run's register and its list of values passed over, as tables for
+// scripts: UTF-8 with a byte-order mark, ';' between fields, CR LF after each
+// line, the column names first. A field beginning with '=', '+', '-', '@', tab
+// or CR gets an apostrophe before it, so that a spreadsheet does not take it
+// for a formula; a field holding ';', '"', CR or LF is quoted, inner '"'
+// doubled.
 namespace csv {
 
 // One line per listed entry, in list order.
@@ -17,10 +20,6 @@ QByteArray registerTable(const QList<FileRecord> &records);
 // One line per value passed over and kept, files in list order, values in
 // document order.
 QByteArray passedOverTable(const QList<FileRecord> &records);
-
-// The table's bytes; a field holding ';', '"', CR or LF is quoted, inner '"'
-// doubled.
-QByteArray table(const QStringList &header, const QList<QStringList> &rows);
 
 } // namespace csv
 

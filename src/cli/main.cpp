@@ -4,10 +4,14 @@
 #include "console.h"
 #include "csv.h"
 #include "summer.h"
+#include "target.h"
+#include "workbook.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSaveFile>
+#include <QHash>
+
+#include <algorithm>
 
 namespace {
 
@@ -24,10 +28,29 @@ void print(FILE *stream, const QString &text)
     writeLine(stream, text);
 }
 
-bool saveFile(const QString &path, const QByteArray &bytes)
+// The tables and the workbook named on the command line, in the order they are
+// written, as "--option" and the file.
+using Targets = QList<std::pair<QString, QString>>;
+
+// Why these targets cannot all be written, or an empty text: standard output
+// takes one file at most, and no two options may name one file.
+QString targetConflict(const Targets &targets)
 {
-    QSaveFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    QHash<QString, QString> options; // by what the file resolves to
+    for (const auto &[option, file] : targets) {
+        const QString identity = target::identity(file);
+        const QString other = options.value(identity);
+        if (other.isEmpty()) {
+            options.insert(identity, option);
+        } else if (target::isStandardOutput(file)) {
+            return QStringLiteral("В стандартный вывод (-) можно записать только один файл: %1 и %2.")
+                .arg(other, option);
+        } else {
+            return QStringLiteral("Параметры %1 и %2 указывают на один и тот же файл: %3")
+                .arg(other, option, file);
+        }
+    }
+    return QString();
 }
 
 } // namespace
@@ -56,6 +79,12 @@ int main(int argc, char *argv[])
         QStringLiteral("Записать в FILE (CSV) пропущенные значения."),
         QStringLiteral("FILE"));
     parser.addOption(passedOverOption);
+    const QCommandLineOption workbookOption(
+        QStringLiteral("workbook"),
+        QStringLiteral("Записать в FILE (книга Excel, .xlsx) перечень файлов, пропущенные значения, "
+                       "предупреждения и сводные отчеты."),
+        QStringLiteral("FILE"));
+    parser.addOption(workbookOption);
     const QCommandLineOption strictOption(
         QStringLiteral("strict"),
         QStringLiteral("При предупреждениях не записывать сводные отчеты."));
@@ -93,6 +122,22 @@ int main(int argc, char *argv[])
         return UsageError;
     }
 
+    // The tables and the workbook; "-" is standard output, which then holds
+    // that file alone.
+    Targets targets;
+    for (const QCommandLineOption *option : {&registerOption, &passedOverOption, &workbookOption}) {
+        if (parser.isSet(*option))
+            targets.append({QStringLiteral("--") + option->names().constFirst(), parser.value(*option)});
+    }
+    const QString conflict = targetConflict(targets);
+    if (!conflict.isEmpty()) {
+        print(stderr, conflict);
+        return UsageError;
+    }
+    const bool toStandardOutput = std::any_of(targets.cbegin(), targets.cend(), [](const auto &t) {
+        return target::isStandardOutput(t.second);
+    });
+
     Summer summer;
     if (!summer.readReports(paths.at(0))) {
         print(stderr, QStringLiteral("Ошибка чтения: ") + summer.lastError());
@@ -101,8 +146,9 @@ int main(int argc, char *argv[])
     const QStringList warnings = summer.warnings();
     for (const QString &warning : warnings)
         print(stderr, warning);
-    // The register and the list of values passed over explain the run, so they
-    // are written before the summed reports, and even when warnings stop it.
+    // The register, the list of values passed over and the workbook explain
+    // the run, so they are written before the summed reports, and even when
+    // warnings stop it.
     const std::pair<const QCommandLineOption &, QByteArray (*)(const QList<FileRecord> &)> tables[] = {
         {registerOption, csv::registerTable},
         {passedOverOption, csv::passedOverTable},
@@ -111,8 +157,15 @@ int main(int argc, char *argv[])
         if (!parser.isSet(option))
             continue;
         const QString file = parser.value(option);
-        if (!saveFile(file, table(summer.fileRecords()))) {
+        if (!target::save(file, table(summer.fileRecords()))) {
             print(stderr, QStringLiteral("Ошибка записи: Не удалось записать файл ") + file);
+            return WriteFailure;
+        }
+    }
+    if (parser.isSet(workbookOption)) {
+        Workbook workbook(summer, parser.value(okpoOption));
+        if (!workbook.write(parser.value(workbookOption))) {
+            print(stderr, QStringLiteral("Ошибка записи: ") + workbook.lastError());
             return WriteFailure;
         }
     }
@@ -122,6 +175,6 @@ int main(int argc, char *argv[])
         print(stderr, QStringLiteral("Ошибка записи: ") + summer.lastError());
         return WriteFailure;
     }
-    print(stdout, QStringLiteral("Отчеты были успешно просуммированны"));
+    print(toStandardOutput ? stderr : stdout, QStringLiteral("Отчеты были успешно просуммированны"));
     return Success;
 }

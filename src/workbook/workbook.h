@@ -2,6 +2,7 @@
 #define WORKBOOK_H
 
 #include <QString>
+#include <QStringList>
 
 class Summer;
 
@@ -21,6 +22,13 @@ public:
     // leaves the reason in lastError() on failure.
     bool write(const QString &path);
     QString lastError() const { return errorText; }
+
+    // The sheet names of summed reports with these file names, in their
+    // order: the name without ".xml", the characters a sheet name may not hold
+    // and an apostrophe at either end replaced by '_', cut to 31 characters;
+    // a name already taken, without regard to case (the fixed sheets' names
+    // too), gets " (2)", " (3)", ... after as much of it as leaves room.
+    static QStringList sheetNames(const QStringList &fileNames);
 
 private:
     const Summer &summer;

@@ -10,6 +10,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 const QString kDataDir = QStringLiteral(SVODAR_TEST_DATA_DIR "/cli");
@@ -211,15 +217,20 @@ private slots:
     // with a report sent twice, a lost number and a sub-folder named like a report.
     void runRecords_data()
     {
-        QTest::addColumn<QStringList>("options"); // R and P stand for the two table files
+        QTest::addColumn<QStringList>("options"); // R, P and W stand for the two tables and the workbook
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("written"); // R, P and S (summed reports) that exist after
+        QTest::addColumn<QString>("written"); // R, P, W and S (summed reports) that exist after
         QTest::addColumn<QString>("message"); // the last line on stderr
 
         const QString lost = QStringLiteral("Предупреждение: в файле a.xml не учтено чисел: 1");
         QTest::newRow("warnings, run goes on") << QStringList() << 0 << "S" << lost;
         QTest::newRow("both tables") << QStringList{"--register", "R", "--passed-over", "P"} << 0 << "RPS" << lost;
-        QTest::newRow("strict") << QStringList{"--strict", "--register", "R"} << 3 << "R" << lost;
+        QTest::newRow("tables and workbook")
+            << QStringList{"--workbook", "W", "--register", "R", "--passed-over", "P"} << 0 << "RPWS" << lost;
+        QTest::newRow("strict") << QStringList{"--strict", "--register", "R", "--workbook", "W"} << 3 << "RW" << lost;
+        QTest::newRow("workbook cannot be written")
+            << QStringList{"--register", "R", "--workbook", "no/W"} << 2 << "R"
+            << QStringLiteral("Ошибка записи: Не удалось записать файл no/W.xlsx");
         QTest::newRow("register cannot be written")
             << QStringList{"--register", "no/R", "--passed-over", "P"} << 2 << ""
             << QStringLiteral("Ошибка записи: Не удалось записать файл no/R");
@@ -242,12 +253,14 @@ private slots:
         const QByteArray attrs = "code=\"F\" year=\"1\" period=\"1\"";
         QVERIFY(tu::writeFile(base + "/in/a.xml", tu::report(attrs, "<item name=\"okpo\" value=\"7\"/>"
                                                                  + tu::cell("1", "1", "1", "1 234")
-                                                                 + tu::cell("1", "x", "2", "a;\"b\""))));
+                                                                 + tu::cell("1", "x", "2", "a;\"b\"")
+                                                                 + tu::cell("1", "1", "3", "=1+1"))));
         QVERIFY(tu::writeFile(base + "/in/b.xml", tu::report(attrs, "<item name=\"okpo\" value=\"7\"/>"
                                                                  + tu::cell("1", "1", "1", "5"))));
         if (exitCode == 1)
             QVERIFY(tu::writeFile(base + "/in/z.xml", "<other/>"));
         options.replaceInStrings(QRegularExpression("^(R|P)$"), "\\1.csv");
+        options.replaceInStrings(QRegularExpression("W$"), "W.xlsx");
         const Result r = runCli(options + QStringList{"in", "out"}, base);
         QVERIFY2(r.normalExit && r.exitCode == exitCode, qPrintable(describe(r)));
         QCOMPARE(r.out, exitCode == 0 ? kSuccess : QByteArray());
@@ -259,12 +272,13 @@ private slots:
         }
         QCOMPARE(QFileInfo::exists(base + "/R.csv"), written.contains('R'));
         QCOMPARE(QFileInfo::exists(base + "/P.csv"), written.contains('P'));
+        QCOMPARE(QFileInfo::exists(base + "/W.xlsx"), written.contains('W'));
         QCOMPARE(QFileInfo::exists(base + "/out/F_1_1.xml"), written.contains('S'));
         if (written.contains('R')) {
             QCOMPARE(tu::readFile(base + "/R.csv"),
                      QStringLiteral("\ufeffФайл;Сводный отчет;Элемент;ОКПО;Учтено значений;Пропущено значений;"
                                     "Потеряно чисел;Тот же ОКПО в файле\r\n"
-                                    "a.xml;F_1_1.xml;report;7;0;2;1;\r\n"
+                                    "a.xml;F_1_1.xml;report;7;0;3;1;\r\n"
                                     "b.xml;F_1_1.xml;report;7;1;0;0;a.xml\r\n"
                                     "c.xml;;;;0;0;0;\r\n").toUtf8());
         }
@@ -273,7 +287,88 @@ private slots:
                      QStringLiteral("\ufeffФайл;Номер строки в файле;Код раздела;Код строки;s1;s2;s3;Код графы;"
                                     "Текст;Причина;Потерянное число\r\n"
                                     "a.xml;3;1;1;;;;1;1 234;значение;да\r\n"
-                                    "a.xml;3;1;x;;;;2;\"a;\"\"b\"\"\";строка;нет\r\n").toUtf8());
+                                    "a.xml;3;1;x;;;;2;\"a;\"\"b\"\"\";строка;нет\r\n"
+                                    "a.xml;3;1;1;;;;3;'=1+1;значение;нет\r\n").toUtf8());
+        }
+    }
+
+    // Where a table or the workbook goes: standard output ("-"), a device or a
+    // FIFO, which are written as they are, and a device that takes nothing.
+    void targets_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("register on stdout") << "--register" << "-" << 0;
+        QTest::newRow("workbook on stdout") << "--workbook" << "-" << 0;
+        QTest::newRow("register to /dev/stdout") << "--register" << "/dev/stdout" << 0;
+#ifdef Q_OS_UNIX
+        QTest::newRow("passed-over list to a FIFO") << "--passed-over" << "fifo" << 0;
+        QTest::newRow("workbook to a FIFO") << "--workbook" << "fifo" << 0;
+        QTest::newRow("register to a full disk") << "--register" << "/dev/full" << 2;
+        QTest::newRow("workbook to a full disk") << "--workbook" << "/dev/full" << 2;
+#endif
+    }
+    void targets()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, target);
+        QFETCH(int, exitCode);
+        const QString base = fresh();
+        QVERIFY(QDir().mkpath(base + "/in"));
+        QVERIFY(tu::writeFile(base + "/in/a.xml",
+                              tu::plainReport(tu::cell("1", "1", "1", "5") + tu::cell("1", "1", "2", "x"))));
+        // The same run into a regular file gives the bytes expected.
+        const Result plain = runCli({option, "expected", "in", "plain"}, base);
+        QVERIFY2(plain.normalExit && plain.exitCode == 0, qPrintable(describe(plain)));
+        const QByteArray expected = tu::readFile(base + "/expected");
+
+        Result r;
+        QByteArray received;
+        if (target == "fifo") {
+#ifdef Q_OS_UNIX
+            const QByteArray fifo = QFile::encodeName(base + "/fifo");
+            QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+            // Opened without waiting for the writer, and read while it writes.
+            const int fd = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK);
+            QVERIFY(fd >= 0);
+            QProcess p;
+            p.setWorkingDirectory(base);
+            p.start(QStringLiteral(SVODAR_CLI_PATH), {option, "fifo", "in", "out"});
+            char block[4096];
+            for (bool done = false; !done;) {
+                done = p.waitForFinished(10);
+                for (ssize_t n; (n = ::read(fd, block, sizeof block)) > 0;)
+                    received.append(block, n);
+            }
+            ::close(fd);
+            r.normalExit = p.exitStatus() == QProcess::NormalExit;
+            r.exitCode = p.exitCode();
+            r.out = p.readAllStandardOutput();
+            r.err = p.readAllStandardError();
+            QVERIFY2(QFileInfo(base + "/fifo").exists() && !QFileInfo(base + "/fifo").isFile(),
+                     "the FIFO is left as it was");
+#endif
+        } else {
+            r = runCli({option, target, "in", "out"}, base);
+            received = r.out;
+        }
+        QVERIFY2(r.normalExit && r.exitCode == exitCode, qPrintable(describe(r)));
+        if (exitCode != 0) {
+            QCOMPARE(errorText(r), QStringLiteral("Ошибка записи: Не удалось записать файл ") + target);
+            QVERIFY(!QFileInfo::exists(base + "/out/F_2014_1.xml"));
+            return;
+        }
+        QVERIFY(QFileInfo::exists(base + "/out/F_2014_1.xml"));
+        if (target == "-") {
+            // Standard output holds the file alone, the success line goes to stderr.
+            QCOMPARE(received, expected);
+            QCOMPARE(r.err, kSuccess);
+        } else if (target == "fifo") {
+            QCOMPARE(received, expected);
+            QCOMPARE(r.out, kSuccess);
+        } else {
+            QCOMPARE(received, expected + kSuccess);
         }
     }
 
@@ -285,6 +380,10 @@ private slots:
         QTest::newRow("three folders") << QStringList{"in", "out", "more"};
         QTest::newRow("unknown option") << QStringList{"--frobnicate", "in", "out"};
         QTest::newRow("okpo without value") << QStringList{"in", "out", "--okpo"};
+        QTest::newRow("one file for two options")
+            << QStringList{"--register", "t.csv", "--workbook", "in/../t.csv", "in", "out"};
+        QTest::newRow("two options on standard output")
+            << QStringList{"--passed-over", "-", "--workbook", "-", "in", "out"};
     }
     void usageErrors()
     {
@@ -304,7 +403,7 @@ private slots:
     {
         const Result help = runCli({"--help"});
         QVERIFY2(help.normalExit && help.exitCode == 0, qPrintable(describe(help)));
-        for (const char *option : {"--okpo", "--register", "--passed-over", "--strict"})
+        for (const char *option : {"--okpo", "--register", "--passed-over", "--workbook", "--strict"})
             QVERIFY2(help.out.contains(option), help.out.constData());
         QVERIFY2(help.out.contains(QStringLiteral("Код ОКПО головной организации.").toUtf8()),
                  help.out.constData());

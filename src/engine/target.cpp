@@ -1,0 +1,93 @@
+#include "target.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <fcntl.h>
+#include <io.h>
+#endif
+
+namespace target {
+namespace {
+
+bool copy(QIODevice *source, QIODevice *to)
+{
+    constexpr qint64 BlockSize = 1 << 20;
+    QByteArray block(BlockSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = source->read(block.data(), BlockSize);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        if (to->write(block.constData(), n) != n)
+            return false;
+    }
+}
+
+} // namespace
+
+bool isStandardOutput(const QString &target)
+{
+    return target == QLatin1String("-");
+}
+
+QString identity(const QString &target)
+{
+    if (isStandardOutput(target))
+        return target;
+    const QFileInfo info(target);
+    QString path = info.canonicalFilePath(); // empty for a new name
+    if (path.isEmpty()) {
+        const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
+        path = folder.isEmpty() ? info.absoluteFilePath()
+                                : QDir(folder).filePath(info.fileName());
+    }
+#ifdef Q_OS_WIN
+    path = path.toCaseFolded(); // the file system ignores letter case
+#endif
+    return path;
+}
+
+bool save(const QString &target, QIODevice *source)
+{
+    if (isStandardOutput(target)) {
+        std::fflush(stdout);
+#ifdef Q_OS_WIN
+        const int fd = _fileno(stdout);
+        _setmode(fd, _O_BINARY); // no CR before each LF of the bytes
+#else
+        const int fd = fileno(stdout);
+#endif
+        QFile out;
+        return out.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered) && copy(source, &out);
+    }
+    const QFileInfo info(target);
+    if (info.exists() && !info.isFile()) {
+        // A device or a FIFO: replacing it would destroy it, and its reader
+        // would wait for ever.
+        QFile out(target);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || !copy(source, &out))
+            return false;
+        out.close();
+        return out.error() == QFileDevice::NoError;
+    }
+    QSaveFile out(target);
+    return out.open(QIODevice::WriteOnly) && copy(source, &out) && out.commit();
+}
+
+bool save(const QString &target, const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return save(target, &buffer);
+}
+
+} // namespace target

@@ -1,0 +1,29 @@
+#ifndef TARGET_H
+#define TARGET_H
+
+#include <QByteArray>
+#include <QString>
+
+class QIODevice;
+
+// Where a table or a workbook goes, as the user names it: "-" is standard
+// output; an existing file that is not a regular one (a device such as
+// /dev/stdout, a FIFO) is opened and written as it is, never replaced;
+// anything else (a regular file, a new name) gets its bytes through a
+// temporary file renamed into place, so that it is either whole or untouched.
+namespace target {
+
+bool isStandardOutput(const QString &target);
+
+// What target names once links and relative parts are resolved, for telling
+// whether two targets are one file: "-" for standard output.
+QString identity(const QString &target);
+
+// Writes everything source has left to target. False when the target could
+// not be opened or did not take every byte (a full disk, /dev/full).
+bool save(const QString &target, QIODevice *source);
+bool save(const QString &target, const QByteArray &bytes);
+
+} // namespace target
+
+#endif // TARGET_H
