@@ -528,8 +528,15 @@ struct ReportWalk::State
     static void XMLCALL onCdataEnd(void *p)
     {
         auto *self = static_cast<State *>(p);
-        if (self->inCdata)
+        if (!self->inCdata)
+            return;
+        // A CDATA section of blanks alone is the col's first child, but no value.
+        if (self->text.empty() && !self->textCut) {
+            self->inCdata = false;
+            self->setAwaiting(false);
+        } else {
             self->decide();
+        }
     }
     static void XMLCALL onComment(void *p, const XML_Char *)
     {

@@ -1100,6 +1100,10 @@ private slots:
         QTest::newRow("no text first: nothing to pass over")
             << oneRow("<col code=\"1\"> \n </col><col code=\"2\"/><col code=\"3\"><!--c-->5</col><col code=\"4\"><b>5</b></col>")
             << qint64(0) << QStringList();
+        QTest::newRow("blank or empty cdata first: no value")
+            << oneRow("<col code=\"1\"><![CDATA[ \n\t ]]></col><col code=\"2\"><![CDATA[]]>x</col>"
+                      "<col code=\"x\"><![CDATA[  ]]>5</col>")
+            << qint64(0) << QStringList();
         QTest::newRow("cdata, trimmed, with markup characters")
             << oneRow("<col code=\"1\"><![CDATA[ x;\"y\" ]]></col><col code=\"2\">\n  a&amp;b \r\n</col>") << qint64(0)
             << QStringList{"3|1|1||||1|x;\"y\"|значение|нет", "3|1|1||||2|a&b|значение|нет"};
