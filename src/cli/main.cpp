@@ -94,6 +94,8 @@ int main(int argc, char *argv[])
     }
 
     Summer summer;
+    // The values passed over are kept only for an option that writes them.
+    summer.setKeepPassedOver(parser.isSet(passedOverOption));
     if (!summer.readReports(paths.at(0))) {
         print(stderr, QStringLiteral("Ошибка чтения: ") + summer.lastError());
         return ReadFailure;
@@ -101,6 +103,8 @@ int main(int argc, char *argv[])
     const QStringList warnings = summer.warnings();
     for (const QString &warning : warnings)
         print(stderr, warning);
+    if (const QString note = summer.passedOverNote(); !note.isEmpty())
+        print(stderr, note);
     // The register and the list of values passed over explain the run, so they
     // are written before the summed reports, and even when warnings stop it.
     const std::pair<const QCommandLineOption &, QByteArray (*)(const QList<FileRecord> &)> tables[] = {

@@ -57,7 +57,7 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
     const ByteTable *table = headSize > 0 ? byteTable(declaredEncoding(headBytes, headSize)) : nullptr;
 
     ReportWalk &p = *d;
-    p.start(&report, &sink);
+    p.start(&report, &sink, m_keptMax);
     const XML_Parser xml = p.parser();
     if (table) {
         // The parser reads UTF-8, whatever the declaration says.

@@ -49,7 +49,7 @@ struct FileReport
     std::vector<Row> rows;   // the section and row each cell adds to, one per row element
     std::vector<Cell> cells; // every value to add, in adding order
 
-    // Values passed over: all are counted, the first FileRecord::KeptMax kept.
+    // Values passed over: all are counted, the first ReportReader::setKeptMax() kept.
     qint64 passedOverCount = 0;
     qint64 lostCount = 0;
     QList<PassedOverValue> passedOver;
@@ -76,9 +76,14 @@ public:
     FileReport read(const QString &path, const PartSink &sink = {},
                     const std::atomic<bool> *cancel = nullptr);
 
+    // How many values passed over each file keeps (FileRecord::KeptMax unless
+    // set); they are counted all the same.
+    void setKeptMax(int count) { m_keptMax = count; }
+
 private:
     std::unique_ptr<reading::ReportWalk> d;
     std::unique_ptr<char[]> m_raw; // a block of a file that is turned into UTF-8 by table
+    int m_keptMax = FileRecord::KeptMax;
 };
 
 #endif // REPORTREADER_H

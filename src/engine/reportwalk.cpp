@@ -120,6 +120,7 @@ struct ReportWalk::State
     XML_Parser xml = nullptr;
     FileReport *report = nullptr;
     const ReportReader::PartSink *sink = nullptr;
+    int keptMax = FileRecord::KeptMax;
 
     bool reportFound = false;
     bool draftFound = false;
@@ -294,7 +295,7 @@ struct ReportWalk::State
                 || numbers::isNumberOnceUngrouped(text));
         ++report->passedOverCount;
         report->lostCount += lost ? 1 : 0;
-        if (report->passedOver.size() >= FileRecord::KeptMax)
+        if (report->passedOver.size() >= keptMax)
             return;
         PassedOverValue v;
         v.line = colLine;
@@ -560,9 +561,10 @@ XML_Parser ReportWalk::parser() const
     return d->xml;
 }
 
-void ReportWalk::start(FileReport *report, const ReportReader::PartSink *sink)
+void ReportWalk::start(FileReport *report, const ReportReader::PartSink *sink, int keptMax)
 {
     d->start(report, sink);
+    d->keptMax = keptMax;
 }
 
 void ReportWalk::trim()

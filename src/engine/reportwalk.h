@@ -29,7 +29,8 @@ public:
 
     // Resets the parser and the walk for a new file that goes into report; with
     // a sink, cells that may be added before the file ends go out in parts.
-    void start(FileReport *report, const ReportReader::PartSink *sink);
+    // keptMax values passed over are kept, all are counted.
+    void start(FileReport *report, const ReportReader::PartSink *sink, int keptMax);
     // Puts the cells of a well-formed file into walk order, once it has ended.
     void finish();
     // Gives back memory that a deeply nested or hostile file made the walk hold.

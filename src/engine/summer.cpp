@@ -133,10 +133,13 @@ private:
 class ReadPipeline
 {
 public:
-    ReadPipeline(const QDir &dir, const QStringList &names, int threads)
+    // keptMax: how many values passed over the run keeps in all.
+    ReadPipeline(const QDir &dir, const QStringList &names, int threads, int keptMax)
         : m_names(names)
         , m_window(std::size_t(2 * threads + 2))
         , m_slots(m_window)
+        , m_keptRoom(keptMax)
+        , m_keeping(keptMax > 0)
     {
         // Paths are made here, once: a QDir caches its absolute path lazily and
         // must not be shared between threads.
@@ -163,6 +166,7 @@ public:
     // after it.
     QString run(ReportMap &reports, TitleItems &titleItems, QList<FileRecord> &records)
     {
+        QMap<ReportKey, QString> outputNames;
         for (std::size_t i = 0; i < std::size_t(m_names.size()); ++i) {
             Slot &slot = m_slots[i % m_window];
             Merger merger(reports);
@@ -195,7 +199,11 @@ public:
                 titleItems.insert(last->items);
                 record.valuesAdded += qint64(last->cells.size());
                 merger.add(*last);
-                record.outputName = ReportWriter::fileName(last->key);
+                // One name shared by the records of a summed report.
+                auto name = outputNames.find(last->key);
+                if (name == outputNames.end())
+                    name = outputNames.insert(last->key, ReportWriter::fileName(last->key));
+                record.outputName = name.value();
                 record.element = last->isDraft ? FileRecord::Element::Draft : FileRecord::Element::Report;
                 const auto okpo = last->items.constFind(QStringLiteral("okpo"));
                 record.hasOkpo = okpo != last->items.cend();
@@ -204,6 +212,7 @@ public:
                 record.valuesPassedOver = last->passedOverCount;
                 record.lostNumbers = last->lostCount;
                 record.passedOver = std::move(last->passedOver);
+                keep(record);
             }
             {
                 std::lock_guard lock(m_mutex);
@@ -215,7 +224,26 @@ public:
         return QString();
     }
 
+    // Whether the run's cap on values kept cut some off.
+    bool cut() const { return m_cut; }
+
 private:
+    // Keeps a file's values passed over as far as the run has room for them.
+    void keep(FileRecord &record)
+    {
+        const qsizetype kept = std::min(record.passedOver.size(), m_keptRoom);
+        if (record.passedOver.size() > kept || (m_keptRoom == 0 && record.valuesPassedOver > 0))
+            m_cut = true;
+        if (kept < record.passedOver.size()) {
+            record.passedOver.resize(kept);
+            record.passedOver.squeeze();
+        }
+        m_keptRoom -= kept;
+        // Files read from now on need not keep any; those in flight are cut here.
+        if (m_keptRoom == 0)
+            m_keeping.store(false, std::memory_order_relaxed);
+    }
+
     struct Slot
     {
         std::size_t index = std::size_t(-1);
@@ -250,6 +278,7 @@ private:
             const bool regular = QFileInfo(path).isFile();
             std::optional<FileReport> result;
             if (regular) {
+                reader.setKeptMax(m_keeping.load(std::memory_order_relaxed) ? FileRecord::KeptMax : 0);
                 result = reader.read(
                     path,
                     [&](FileReport &part) {
@@ -290,6 +319,9 @@ private:
     std::size_t m_next = 0;
     std::size_t m_merged = 0;
     std::atomic<bool> m_cancel = false;
+    qsizetype m_keptRoom; // merging thread only
+    bool m_cut = false;   // likewise
+    std::atomic<bool> m_keeping;
     std::vector<std::thread> m_workers;
 };
 
@@ -481,9 +513,10 @@ bool Summer::readReports(const QString &path)
 
     int threads = readerThreads > 0 ? readerThreads : QThread::idealThreadCount();
     threads = std::clamp(threads, 1, int(std::min<qsizetype>(names.size(), 64)));
-    ReadPipeline pipeline(dir, names, threads);
+    ReadPipeline pipeline(dir, names, threads, keepPassedOver ? PassedOverKeptMax : 0);
     records.reserve(names.size());
     const QString error = pipeline.run(reports, titleItems, records);
+    passedOverCut = keepPassedOver && pipeline.cut();
     if (!error.isEmpty()) {
         setError(error);
         return false;
@@ -500,6 +533,24 @@ bool Summer::readReports(const QString &path)
             record.sameOkpoAs = found.value();
     }
     return true;
+}
+
+QString Summer::passedOverNote() const
+{
+    if (!passedOverCut)
+        return QString();
+    // Thousands set apart by a space, whatever the user's locale.
+    const auto grouped = [](qint64 n) {
+        QString digits = QString::number(n);
+        for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+            digits.insert(at, QLatin1Char(' '));
+        return digits;
+    };
+    qint64 all = 0;
+    for (const FileRecord &record : records)
+        all += record.valuesPassedOver;
+    return QStringLiteral("Примечание: в перечень пропущенных значений вошли первые %1 из %2")
+        .arg(grouped(PassedOverKeptMax), grouped(all));
 }
 
 QStringList Summer::warnings() const

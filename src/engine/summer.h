@@ -44,6 +44,17 @@ public:
     // order on the calling thread, and summed files replaced in key order.
     void setReaderThreads(int count) { readerThreads = count; }
 
+    // Whether the file records keep the values passed over (the default) or
+    // only count them: a front end that shows none of them spares the memory.
+    // Kept or not, every count stays exact. A run keeps at most
+    // PassedOverKeptMax of them, the first in list order, and each file at
+    // most FileRecord::KeptMax.
+    void setKeepPassedOver(bool keep) { keepPassedOver = keep; }
+    static constexpr int PassedOverKeptMax = 100000;
+    // A line for the user when the run passed over more values than it could
+    // keep, to end the list of them with; empty otherwise.
+    QString passedOverNote() const;
+
 private:
     void setError(const QString &message) { errorText = message; }
 
@@ -52,6 +63,8 @@ private:
     QList<FileRecord> records;
     QString errorText;
     int readerThreads = 0;
+    bool keepPassedOver = true;
+    bool passedOverCut = false; // the run's cap on kept values cut some off
 };
 
 #endif // SUMMER_H
