@@ -475,7 +475,9 @@ struct ReportWalk::State
             colFault = PassedOverValue::Reason::Col;
         else
             colFault.reset();
-        colLine = qint64(XML_GetCurrentLineNumber(xml));
+        // The parser counts lines by going over every byte again, which costs
+        // as much as a tenth of the parse: only done while values are kept.
+        colLine = report->passedOver.size() < keptMax ? qint64(XML_GetCurrentLineNumber(xml)) : 0;
         colCodeText.assign(code, codeValid, colCode);
         clearText();
         setAwaiting(true);
