@@ -3,6 +3,7 @@
 
 #include "console.h"
 #include "csv.h"
+#include "progress.h"
 #include "summer.h"
 
 #include <QCommandLineParser>
@@ -96,7 +97,11 @@ int main(int argc, char *argv[])
     Summer summer;
     // The values passed over are kept only for an option that writes them.
     summer.setKeepPassedOver(parser.isSet(passedOverOption));
-    if (!summer.readReports(paths.at(0))) {
+    ProgressLine progress(stderr);
+    progress.attach(summer);
+    const bool read = summer.readReports(paths.at(0));
+    progress.clear();
+    if (!read) {
         print(stderr, QStringLiteral("Ошибка чтения: ") + summer.lastError());
         return ReadFailure;
     }
@@ -122,7 +127,9 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(strictOption) && !warnings.isEmpty())
         return Warned;
-    if (!summer.writeReports(paths.at(1), parser.value(okpoOption))) {
+    const bool written = summer.writeReports(paths.at(1), parser.value(okpoOption));
+    progress.clear();
+    if (!written) {
         print(stderr, QStringLiteral("Ошибка записи: ") + summer.lastError());
         return WriteFailure;
     }

@@ -164,8 +164,11 @@ public:
     // Adds every file to the store and records what it did with each; on the
     // first failing file, in list order, returns its message and adds nothing
     // after it.
-    QString run(ReportMap &reports, TitleItems &titleItems, QList<FileRecord> &records)
+    QString run(ReportMap &reports, TitleItems &titleItems, QList<FileRecord> &records,
+                const std::function<void(const Summer::Progress &)> &progress)
     {
+        Summer::Progress done;
+        done.files = m_names.size();
         QMap<ReportKey, QString> outputNames;
         for (std::size_t i = 0; i < std::size_t(m_names.size()); ++i) {
             Slot &slot = m_slots[i % m_window];
@@ -185,6 +188,7 @@ public:
                     if (slot.done) {
                         last = std::move(slot.last);
                         skipped = slot.skipped;
+                        done.bytesRead += slot.size;
                     }
                 }
                 m_changed.notify_all(); // room for more parts
@@ -220,6 +224,10 @@ public:
                 slot = Slot();
             }
             m_changed.notify_all();
+            if (progress) {
+                done.filesRead = qsizetype(i + 1);
+                progress(done);
+            }
         }
         return QString();
     }
@@ -249,6 +257,7 @@ private:
         std::size_t index = std::size_t(-1);
         std::deque<FileReport> parts;
         std::optional<FileReport> last;
+        qint64 size = 0;
         bool skipped = false;
         bool done = false;
     };
@@ -275,7 +284,8 @@ private:
             const QString &path = m_paths.at(qsizetype(i));
             // Only regular files are read: a sub-folder, or anything that could
             // block or never end, is passed over.
-            const bool regular = QFileInfo(path).isFile();
+            const QFileInfo info(path);
+            const bool regular = info.isFile();
             std::optional<FileReport> result;
             if (regular) {
                 reader.setKeptMax(m_keeping.load(std::memory_order_relaxed) ? FileRecord::KeptMax : 0);
@@ -301,6 +311,7 @@ private:
                 std::lock_guard lock(m_mutex);
                 slot.last = std::move(result);
                 slot.skipped = !regular;
+                slot.size = regular ? info.size() : 0;
                 if (!regular)
                     slot.last.emplace();
                 slot.done = true;
@@ -333,8 +344,10 @@ private:
 class GroupWriter
 {
 public:
-    GroupWriter(const QDir &dir, const ReportMap &reports, const ReportWriter &writer)
+    GroupWriter(const QDir &dir, const ReportMap &reports, const ReportWriter &writer,
+                const std::function<void(const Summer::Progress &)> &progress)
         : m_writer(writer)
+        , m_progress(progress)
     {
         for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
             const QString name = ReportWriter::fileName(it.key());
@@ -432,6 +445,12 @@ private:
                 }
             }
             ++m_committed;
+            if (m_progress && !m_failed) {
+                Summer::Progress done;
+                done.reportsWritten = qsizetype(m_committed);
+                done.reports = qsizetype(m_groups.size());
+                m_progress(done);
+            }
             lock.unlock();
             m_turn.notify_all();
         }
@@ -475,6 +494,7 @@ private:
     }
 
     const ReportWriter &m_writer;
+    const std::function<void(const Summer::Progress &)> &m_progress;
     QString m_folder;
     std::vector<Group> m_groups;
     std::atomic<std::size_t> m_next = 0;
@@ -515,7 +535,7 @@ bool Summer::readReports(const QString &path)
     threads = std::clamp(threads, 1, int(std::min<qsizetype>(names.size(), 64)));
     ReadPipeline pipeline(dir, names, threads, keepPassedOver ? PassedOverKeptMax : 0);
     records.reserve(names.size());
-    const QString error = pipeline.run(reports, titleItems, records);
+    const QString error = pipeline.run(reports, titleItems, records, progress);
     passedOverCut = keepPassedOver && pipeline.cut();
     if (!error.isEmpty()) {
         setError(error);
@@ -615,7 +635,7 @@ bool Summer::writeReports(const QString &path, const QString &okpo)
     // threads than there are cores, unless a thread count was set.
     const int threads = std::clamp(readerThreads > 0 ? readerThreads : std::max(QThread::idealThreadCount(), 8),
                                    1, int(std::min<qsizetype>(reports.size(), 16)));
-    const QString error = GroupWriter(dir, reports, writer).run(threads);
+    const QString error = GroupWriter(dir, reports, writer, progress).run(threads);
     if (!error.isEmpty()) {
         setError(error);
         return false;

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Sums a folder of XML reports: every report of the same code, year and period
 // goes into one summed report, stamped with the head organisation's OKPO code.
 //
@@ -55,6 +57,19 @@ public:
     // keep, to end the list of them with; empty otherwise.
     QString passedOverNote() const;
 
+    // How far a run has come, for showing it.
+    struct Progress
+    {
+        qsizetype filesRead = 0; // listed entries read and added, of
+        qsizetype files = 0;
+        qint64 bytesRead = 0;      // in the files read
+        qsizetype reportsWritten = 0; // summed reports in place, of
+        qsizetype reports = 0;
+    };
+    // Called after each entry read and each summed report written, on the
+    // thread that did it, never on two at once; it should be quick.
+    void setProgressHandler(const std::function<void(const Progress &)> &handler) { progress = handler; }
+
 private:
     void setError(const QString &message) { errorText = message; }
 
@@ -64,6 +79,7 @@ private:
     QString errorText;
     int readerThreads = 0;
     bool keepPassedOver = true;
+    std::function<void(const Progress &)> progress;
     bool passedOverCut = false; // the run's cap on kept values cut some off
 };
 
