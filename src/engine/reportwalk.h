@@ -4,7 +4,7 @@
 // The walk over one file: handlers for expat's events that gather the file's
 // report element, title items and cells into a FileReport.
 
-#include "reportreader.h"
+#include "filereport.h"
 
 #include <expat.h>
 
@@ -30,7 +30,7 @@ public:
     // Resets the parser and the walk for a new file that goes into report; with
     // a sink, cells that may be added before the file ends go out in parts.
     // keptMax values passed over are kept, all are counted.
-    void start(FileReport *report, const ReportReader::PartSink *sink, int keptMax);
+    void start(FileReport *report, const FilePartSink *sink, int keptMax);
     // Puts the cells of a well-formed file into walk order, once it has ended.
     void finish();
     // Gives back memory that a deeply nested or hostile file made the walk hold.
