@@ -56,4 +56,9 @@ struct FileReport
 // The callee moves them out; the reading then starts the next part.
 using FilePartSink = std::function<void(FileReport &)>;
 
+namespace reading {
+// Cells a part of a large file holds when it is handed over.
+constexpr std::size_t PartCells = 1 << 16;
+} // namespace reading
+
 #endif // FILEREPORT_H

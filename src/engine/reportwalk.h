@@ -12,9 +12,6 @@
 
 namespace reading {
 
-// Cells a part of a large file holds when it is handed over.
-constexpr std::size_t PartCells = 1 << 16;
-
 class ReportWalk
 {
 public:
