@@ -416,8 +416,12 @@ char *formatTotal(double total, char *buffer)
     if (total == 0) {
         return layOut(buffer, std::signbit(total), "0", 1, 0);
     }
+    // A whole number of up to 15 digits is exact in 15 digits and has no point.
+    const double magnitude = std::fabs(total);
+    if (magnitude < 1e15 && magnitude == std::floor(magnitude))
+        return std::to_chars(buffer, buffer + TotalTextMax, qint64(total)).ptr;
     int count = 0;
-    if (quickDigits(std::fabs(total), digits, &count, &exponent))
+    if (quickDigits(magnitude, digits, &count, &exponent))
         return layOut(buffer, total < 0, digits, count, exponent);
     return std::to_chars(buffer, buffer + TotalTextMax, total, std::chars_format::general, 15).ptr;
 }

@@ -61,6 +61,8 @@ void TestNumbers::totalText_data()
     QTest::newRow("0.00001 exponent") << 0.00001 << "1e-05";
     QTest::newRow("negative") << -7.25 << "-7.25";
     QTest::newRow("zero") << 0.0 << "0";
+    QTest::newRow("whole, 15 digits") << 999999999999999.0 << "999999999999999";
+    QTest::newRow("negative whole") << -42.0 << "-42";
     QTest::newRow("large") << 1.7976931348623157e308 << "1.79769313486232e+308";
     QTest::newRow("subnormal") << 4.9406564584124654e-324 << "4.94065645841247e-324";
     QTest::newRow("just above a half at the 15th digit") << 0.5000000000000005 << "0.500000000000001";
