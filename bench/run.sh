@@ -87,40 +87,35 @@ GEN_SUM=$(md5sum <"$ROOT/bench/genreports.cpp" | cut -d' ' -f1)
 mkdir -p "$WORK"
 generate() {
     local c=$1 dir=$WORK/$1 stamp
-    stamp="${GEN_ARGS[$c]} / generator $GEN_SUM"
+    if [ "$c" = M ]; then
+        generate F
+        stamp="$M_COPIES links of F: $(cat "$WORK/F/.params")"
+    else
+        stamp="${GEN_ARGS[$c]} / generator $GEN_SUM"
+    fi
     if [ -f "$dir/.params" ] && [ "$(cat "$dir/.params")" = "$stamp" ]; then
         log "corpus $c: present in $dir/in"
         return
     fi
-    log "corpus $c: generating into $dir/in"
+    log "corpus $c: making it in $dir/in"
     rm -rf "$dir"
     mkdir -p "$dir"
-    # shellcheck disable=SC2086
-    "$GEN" --out "$dir/in" ${GEN_ARGS[$c]} >"$dir/gen.txt"
+    if [ "$c" = M ]; then
+        # F's files, each under M_COPIES names (c0_..., c1_...), linked, not copied.
+        mkdir -p "$dir/in"
+        for ((k = 0; k < M_COPIES; k++)); do
+            (cd "$WORK/F/in" && find . -maxdepth 1 -name '*.xml' -printf '%f\0' \
+                | xargs -0 -I{} ln {} "$dir/in/c${k}_{}")
+        done
+        printf 'files=%s (F x %s, hard links)\n' "$(find "$dir/in" -name '*.xml' | wc -l)" "$M_COPIES" >"$dir/gen.txt"
+    else
+        # shellcheck disable=SC2086
+        "$GEN" --out "$dir/in" ${GEN_ARGS[$c]} >"$dir/gen.txt"
+    fi
     printf '%s\n' "$stamp" >"$dir/.params"
 }
 for c in "${CORPORA[@]}"; do
-    if [ "$c" != M ]; then
-        generate "$c"
-        continue
-    fi
-    # M: F's files, each under M_COPIES names (c0_..., c1_...), linked, not copied.
-    generate F
-    dir=$WORK/M
-    stamp="$M_COPIES links of F: $(cat "$WORK/F/.params")"
-    if [ -f "$dir/.params" ] && [ "$(cat "$dir/.params")" = "$stamp" ]; then
-        log "corpus M: present in $dir/in"
-        continue
-    fi
-    log "corpus M: linking F's files into $dir/in"
-    rm -rf "$dir"
-    mkdir -p "$dir/in"
-    for ((k = 0; k < M_COPIES; k++)); do
-        (cd "$WORK/F/in" && find . -maxdepth 1 -name '*.xml' -printf '%f\0' \
-            | xargs -0 -I{} ln {} "$dir/in/c${k}_{}")
-    done
-    printf 'files=%s (F x %s, hard links)\n' "$(find "$dir/in" -name '*.xml' | wc -l)" "$M_COPIES" >"$dir/gen.txt"
-    printf '%s\n' "$stamp" >"$dir/.params"
+    generate "$c"
 done
 
 # --- helpers -----------------------------------------------------------------
