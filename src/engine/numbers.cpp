@@ -420,6 +420,24 @@ char *formatTotal(double total, char *buffer)
     const double magnitude = std::fabs(total);
     if (magnitude < 1e15 && magnitude == std::floor(magnitude))
         return std::to_chars(buffer, buffer + TotalTextMax, qint64(total)).ptr;
+    // So is a number of hundredths, the usual value: any decimal of up to 15
+    // digits comes back from its nearest double in 15 digits.
+    if (magnitude < 1e13) {
+        const qint64 hundredths = std::llround(total * 100);
+        if (double(hundredths) / 100 == total) {
+            char *out = buffer;
+            if (hundredths < 0)
+                *out++ = '-';
+            const quint64 n = quint64(hundredths < 0 ? -hundredths : hundredths);
+            out = std::to_chars(out, buffer + TotalTextMax, n / 100).ptr;
+            const unsigned fraction = unsigned(n % 100);
+            *out++ = '.';
+            *out++ = char('0' + fraction / 10);
+            if (fraction % 10 != 0)
+                *out++ = char('0' + fraction % 10);
+            return out;
+        }
+    }
     int count = 0;
     if (quickDigits(magnitude, digits, &count, &exponent))
         return layOut(buffer, total < 0, digits, count, exponent);
