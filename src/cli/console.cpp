@@ -4,6 +4,8 @@
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace {
@@ -41,6 +43,35 @@ void writeLine(FILE *stream, const QString &text)
 #endif
     // On Windows the C runtime's text mode turns this "\n" into "\r\n".
     const QByteArray bytes = (text + QLatin1Char('\n')).toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+bool isTerminal(FILE *stream)
+{
+#ifdef Q_OS_WIN
+    const HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode);
+#else
+    return ::isatty(::fileno(stream)) == 1;
+#endif
+}
+
+void rewriteLine(FILE *stream, const QString &text)
+{
+    // Blanks over whatever the longer line before left, then back to its start.
+    static qsizetype shown = 0;
+    const qsizetype length = text.size();
+    QString line = QLatin1Char('\r') + text;
+    if (shown > length)
+        line += QString(shown - length, QLatin1Char(' ')) + QLatin1Char('\r') + text;
+    shown = length;
+#ifdef Q_OS_WIN
+    if (writeToConsole(stream, line))
+        return;
+#endif
+    const QByteArray bytes = line.toUtf8();
     std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
     std::fflush(stream);
 }

@@ -3,6 +3,7 @@
 
 #include "console.h"
 #include "csv.h"
+#include "progress.h"
 #include "summer.h"
 #include "target.h"
 #include "workbook.h"
@@ -139,13 +140,21 @@ int main(int argc, char *argv[])
     });
 
     Summer summer;
-    if (!summer.readReports(paths.at(0))) {
+    // The values passed over are kept only for an option that writes them.
+    summer.setKeepPassedOver(parser.isSet(passedOverOption) || parser.isSet(workbookOption));
+    ProgressLine progress(stderr);
+    progress.attach(summer);
+    const bool read = summer.readReports(paths.at(0));
+    progress.clear();
+    if (!read) {
         print(stderr, QStringLiteral("Ошибка чтения: ") + summer.lastError());
         return ReadFailure;
     }
     const QStringList warnings = summer.warnings();
     for (const QString &warning : warnings)
         print(stderr, warning);
+    if (const QString note = summer.passedOverNote(); !note.isEmpty())
+        print(stderr, note);
     // The register, the list of values passed over and the workbook explain
     // the run, so they are written before the summed reports, and even when
     // warnings stop it.
@@ -171,7 +180,9 @@ int main(int argc, char *argv[])
     }
     if (parser.isSet(strictOption) && !warnings.isEmpty())
         return Warned;
-    if (!summer.writeReports(paths.at(1), parser.value(okpoOption))) {
+    const bool written = summer.writeReports(paths.at(1), parser.value(okpoOption));
+    progress.clear();
+    if (!written) {
         print(stderr, QStringLiteral("Ошибка записи: ") + summer.lastError());
         return WriteFailure;
     }

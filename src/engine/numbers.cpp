@@ -80,10 +80,57 @@ bool isDigit(char c)
     return c >= '0' && c <= '9';
 }
 
+constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The form nearly every value has, read at once: a sign perhaps, at most 15
+// digits and one point or comma among them, nothing else. Gives the value
+// parseValue() gives by its general way, or false for any other text.
+bool quickValue(std::string_view t, double *value)
+{
+    std::size_t i = 0;
+    const bool negative = !t.empty() && t[0] == '-';
+    if (!t.empty() && (t[0] == '-' || t[0] == '+'))
+        i = 1;
+    quint64 mantissa = 0;
+    int digits = 0;
+    int fraction = -1; // digits after the separator; -1 before one
+    for (; i < t.size(); ++i) {
+        const char c = t[i];
+        if (isDigit(c)) {
+            mantissa = mantissa * 10 + quint64(c - '0');
+            ++digits;
+            fraction += fraction >= 0 ? 1 : 0;
+        } else if ((c == '.' || c == ',') && fraction < 0) {
+            fraction = 0;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0 || digits > 15)
+        return false;
+    double v = double(mantissa);
+    v = fraction > 0 ? v / powers[fraction] : v * powers[0];
+    *value = negative ? -v : v;
+    return true;
+}
+
 } // namespace
 
 bool parseCode(std::string_view utf8, quint32 *code)
 {
+    // Nearly every code is a few plain digits.
+    if (!utf8.empty() && utf8.size() <= 9) {
+        quint32 v = 0;
+        std::size_t i = 0;
+        while (i < utf8.size() && isDigit(utf8[i]))
+            v = v * 10 + quint32(utf8[i++] - '0');
+        if (i == utf8.size()) {
+            *code = v;
+            return true;
+        }
+    }
     std::string_view t = trimmed(utf8);
     if (!t.empty() && t.front() == '+')
         t.remove_prefix(1);
@@ -103,6 +150,8 @@ bool parseCode(std::string_view utf8, quint32 *code)
 
 bool parseValue(std::string_view utf8, double *value)
 {
+    if (quickValue(utf8, value))
+        return true;
     std::string_view t = trimmed(utf8);
     if (t.empty())
         return false;
@@ -172,9 +221,6 @@ bool parseValue(std::string_view utf8, double *value)
     if (i != n)
         return false;
 
-    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     const int power = exponent + scale;
     if (significant <= 19 && mantissa <= (quint64(1) << 53) && power >= -22 && power <= 22) {
         double v = double(mantissa);
@@ -370,8 +416,30 @@ char *formatTotal(double total, char *buffer)
     if (total == 0) {
         return layOut(buffer, std::signbit(total), "0", 1, 0);
     }
+    // A whole number of up to 15 digits is exact in 15 digits and has no point.
+    const double magnitude = std::fabs(total);
+    if (magnitude < 1e15 && magnitude == std::floor(magnitude))
+        return std::to_chars(buffer, buffer + TotalTextMax, qint64(total)).ptr;
+    // So is a number of hundredths, the usual value: any decimal of up to 15
+    // digits comes back from its nearest double in 15 digits.
+    if (magnitude < 1e13) {
+        const qint64 hundredths = std::llround(total * 100);
+        if (double(hundredths) / 100 == total) {
+            char *out = buffer;
+            if (hundredths < 0)
+                *out++ = '-';
+            const quint64 n = quint64(hundredths < 0 ? -hundredths : hundredths);
+            out = std::to_chars(out, buffer + TotalTextMax, n / 100).ptr;
+            const unsigned fraction = unsigned(n % 100);
+            *out++ = '.';
+            *out++ = char('0' + fraction / 10);
+            if (fraction % 10 != 0)
+                *out++ = char('0' + fraction % 10);
+            return out;
+        }
+    }
     int count = 0;
-    if (quickDigits(std::fabs(total), digits, &count, &exponent))
+    if (quickDigits(magnitude, digits, &count, &exponent))
         return layOut(buffer, total < 0, digits, count, exponent);
     return std::to_chars(buffer, buffer + TotalTextMax, total, std::chars_format::general, 15).ptr;
 }

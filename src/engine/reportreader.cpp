@@ -57,7 +57,7 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
     const ByteTable *table = headSize > 0 ? byteTable(declaredEncoding(headBytes, headSize)) : nullptr;
 
     ReportWalk &p = *d;
-    p.start(&report, &sink);
+    p.start(&report, &sink, m_keptMax);
     const XML_Parser xml = p.parser();
     if (table) {
         // The parser reads UTF-8, whatever the declaration says.
@@ -82,18 +82,22 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
             report.status = FileReport::Status::AccessError;
             return report;
         }
-        if (XML_ParseBuffer(xml, int(n), n == 0) != XML_STATUS_OK) {
+        // The last block is handed over as such: after any other the parser
+        // goes over the whole block again to count its lines.
+        const bool last = n == 0 || file.atEnd();
+        if (XML_ParseBuffer(xml, int(n), last) != XML_STATUS_OK) {
             wellFormed = false;
             break;
         }
-        if (n == 0)
+        if (last)
             break;
     }
 
     const XML_Error error = XML_GetErrorCode(xml);
     const qint64 errorAt = qint64(XML_GetCurrentByteIndex(xml));
-    const qint64 errorLine = qint64(XML_GetCurrentLineNumber(xml));
-    const qint64 errorColumn = qint64(XML_GetCurrentColumnNumber(xml)) + 1;
+    // Asked only of a failed file: the parser finds them by going over the file again.
+    const qint64 errorLine = wellFormed ? 0 : qint64(XML_GetCurrentLineNumber(xml));
+    const qint64 errorColumn = wellFormed ? 0 : qint64(XML_GetCurrentColumnNumber(xml)) + 1;
     p.trim();
 
     // A file is a report when the parser reached its report element before any

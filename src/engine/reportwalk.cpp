@@ -98,11 +98,89 @@ QString textAttribute(const XML_Char **atts, const char (&name)[N])
     return v ? QString::fromUtf8(v) : QString();
 }
 
-
-} // namespace
-
-struct ReportWalk::State
+// The text of the col whose first child is still to come. Leading blanks are
+// left out (blanks alone are no node, and a number is read without them), and
+// so are trailing ones once the text is long; anything past ValueText bytes
+// only marks it as no number.
+class ColText
 {
+public:
+    void clear()
+    {
+        m_text.clear();
+        m_cut = m_blanksAfter = false;
+    }
+    // Gives back the memory a hostile file made it take.
+    void trim()
+    {
+        if (m_text.capacity() > ValueText / 8)
+            std::string().swap(m_text);
+    }
+
+    void append(const char *s, std::size_t n)
+    {
+        if (m_cut)
+            return;
+        if (m_text.empty()) {
+            while (n > 0 && isXmlSpace(*s)) {
+                ++s;
+                --n;
+            }
+        }
+        if (n == 0)
+            return;
+        if (m_text.size() + n <= ValueText && !m_blanksAfter) {
+            m_text.append(s, n);
+            return;
+        }
+        // Past the limit: blanks at the end are left out, anything else after
+        // left-out blanks, or too much of it, is no number.
+        std::size_t content = n;
+        while (content > 0 && isXmlSpace(s[content - 1]))
+            --content;
+        if (content > 0 && (m_blanksAfter || m_text.size() + content > ValueText)) {
+            m_cut = true;
+            if (m_text.size() < ShownText)
+                m_text.append(s, std::min(n, ShownText - m_text.size()));
+            return;
+        }
+        m_text.append(s, content);
+        m_blanksAfter = content < n;
+    }
+
+    // No text at all has come but blanks.
+    bool blank() const { return m_text.empty() && !m_cut; }
+    // More than ValueText bytes came: no number, whatever they are.
+    bool cut() const { return m_cut; }
+    std::string_view text() const { return m_text; }
+
+    // The text as the user is shown it: blanks trimmed, a long one cut after
+    // TextMax characters, with "…".
+    std::string shown() const
+    {
+        std::string_view t(m_text);
+        // A text that was cut goes on beyond what is kept: no trailing blanks.
+        while (!m_cut && !t.empty() && isXmlSpace(t.back()))
+            t.remove_suffix(1);
+        std::size_t characters = 0;
+        for (std::size_t at = 0; at < t.size(); ++at) {
+            if ((static_cast<unsigned char>(t[at]) & 0xc0) != 0x80 && ++characters > PassedOverValue::TextMax)
+                return std::string(t.substr(0, at)) + "\u2026";
+        }
+        return std::string(t);
+    }
+
+private:
+    std::string m_text;
+    bool m_cut = false;
+    bool m_blanksAfter = false;
+};
+
+// The open sections and rows of a file, and the cells their cols add to the
+// FileReport, in walk order.
+class Grid
+{
+public:
     // An open <section> or <row>.
     struct Frame
     {
@@ -117,214 +195,126 @@ struct ReportWalk::State
         int outer = -1; // frame index of the next section or row of its kind outside
     };
 
-    XML_Parser xml = nullptr;
-    FileReport *report = nullptr;
-    const ReportReader::PartSink *sink = nullptr;
-
-    bool reportFound = false;
-    bool draftFound = false;
-    ReportKey draftKey;
-
-    std::vector<Frame> frames; // used up to depth; kept to reuse their buffers
-    int depth = 0;
-    int openSections = 0;
-    int openRows = 0;
-    std::vector<int> validSections; // frame indices of the open sections with a code
-    std::vector<int> validRows;     // and of the open rows with a code
-    int innerSection = -1; // frame index of the innermost open section
-    int innerRow = -1;     // and row
-    quint32 elementCount = 0;
-    int elementDepth = 0;
-
-    // Set at the first nested section or row; cells from then on are sorted.
-    bool nested = false;
-    std::size_t nestedFrom = 0;
-    std::vector<std::pair<quint64, std::size_t>> order; // walk position, cell
-
-    // The <col> whose first child is still to come, and the text gathered for it.
-    bool awaiting = false;
-    bool inCdata = false;
-    quint32 colCode = 0;
-    // Why the awaiting col cannot count whatever its text, if so, and where it
-    // is, for telling the user about a value passed over.
-    std::optional<PassedOverValue::Reason> colFault;
-    qint64 colLine = 0;
-    CodeText colCodeText;
-    std::string text;       // leading blanks left out
-    bool textCut = false;   // more than ValueText bytes came, so no number
-    bool blanksAfter = false; // blanks left out after text reached ValueText
-
-    int deepest = 0; // the deepest element nesting of the file
-
-    State() { xml = XML_ParserCreate(nullptr); }
-    ~State() { XML_ParserFree(xml); }
-
-    // After a deeply nested file, gives back what the parser keeps for reuse
-    // (it keeps every element it had open), so that it does not stay with the
-    // thread; likewise for the buffers that a hostile file made large.
-    void trim()
-    {
-        if (deepest > 4096) {
-            XML_ParserFree(xml);
-            xml = XML_ParserCreate(nullptr);
-            frames = std::vector<Frame>();
-            validSections = std::vector<int>();
-            validRows = std::vector<int>();
-        }
-        if (text.capacity() > ValueText / 8)
-            std::string().swap(text);
-    }
-
-    void start(FileReport *r, const ReportReader::PartSink *s)
+    void start(FileReport *r, const FilePartSink *s)
     {
         report = r;
         sink = s;
-        reportFound = draftFound = false;
-        draftKey = ReportKey();
         depth = openSections = openRows = 0;
         validSections.clear();
         validRows.clear();
         innerSection = innerRow = -1;
-        elementCount = 0;
-        elementDepth = deepest = 0;
         nested = false;
         nestedFrom = 0;
         order.clear();
         if (order.capacity() > PartCells)
             order.shrink_to_fit();
-        awaiting = inCdata = false;
-        clearText();
-
-        XML_ParserReset(xml, nullptr);
-        XML_SetUserData(xml, this);
-        XML_SetElementHandler(xml, onStart, onEnd);
-        XML_SetCdataSectionHandler(xml, onCdataStart, onCdataEnd);
-        XML_SetCommentHandler(xml, onComment);
-        XML_SetProcessingInstructionHandler(xml, onPi);
-        XML_SetUnknownEncodingHandler(xml, unknownEncoding, nullptr);
-        XML_SetCharacterDataHandler(xml, nullptr);
     }
 
-    void clearText()
+    // Gives back the frames a deeply nested file made it hold.
+    void trim()
     {
-        text.clear();
-        textCut = blanksAfter = false;
+        frames = std::vector<Frame>();
+        validSections = std::vector<int>();
+        validRows = std::vector<int>();
     }
 
-    // Gathers the text of the awaiting col. Leading blanks are left out (blanks
-    // alone are no node, and a number is read without them), and so are
-    // trailing ones once the text is long; anything past ValueText bytes only
-    // marks it as no number.
-    void appendText(const char *s, std::size_t n)
+    // Opens a section or row with the given code attribute; docIndex is its
+    // place among the file's elements.
+    Frame &push(bool isSection, std::string_view codeText, quint32 docIndex)
     {
-        if (textCut)
-            return;
-        if (text.empty()) {
-            while (n > 0 && isXmlSpace(*s)) {
-                ++s;
-                --n;
+        quint32 code = 0;
+        const bool valid = codeText.data() && numbers::parseCode(codeText, &code);
+        if (depth == int(frames.size()))
+            frames.emplace_back();
+        if (valid)
+            (isSection ? validSections : validRows).push_back(depth);
+        int &inner = isSection ? innerSection : innerRow;
+        Frame &f = frames[depth];
+        f.outer = inner;
+        inner = depth++;
+        f.isSection = isSection;
+        f.valid = valid;
+        f.code = code;
+        f.codeText.assign(codeText, valid, code);
+        f.docIndex = docIndex;
+        f.cachedSection = -1;
+        if (!nested && (isSection ? openSections : openRows) > 0) {
+            nested = true;
+            nestedFrom = report->cells.size();
+        }
+        (isSection ? openSections : openRows) += 1;
+        return f;
+    }
+
+    void pop(bool isSection)
+    {
+        const Frame &f = frames[--depth];
+        if (f.valid)
+            (isSection ? validSections : validRows).pop_back();
+        (isSection ? innerSection : innerRow) = f.outer;
+        (isSection ? openSections : openRows) -= 1;
+    }
+
+    bool anyValidSection() const { return !validSections.empty(); }
+    // True when some valid section has a valid row open below it.
+    bool cellsCount() const
+    {
+        return !validSections.empty() && !validRows.empty() && validRows.back() > validSections.front();
+    }
+    const Frame *innermostSection() const { return innerSection >= 0 ? &frames[innerSection] : nullptr; }
+    const Frame *innermostRow() const { return innerRow >= 0 ? &frames[innerRow] : nullptr; }
+
+    // Adds a value once for each valid section and valid row below it; false
+    // when a nested file would hold more cells than it may.
+    bool addCell(quint32 col, double value, bool mayHandOver)
+    {
+        // The valid rows open below the section of frame i.
+        auto rowsBelow = [this](int i) { return std::upper_bound(validRows.begin(), validRows.end(), i); };
+        if (nested) {
+            std::size_t pairs = 0;
+            for (const int i : validSections)
+                pairs += std::size_t(validRows.end() - rowsBelow(i));
+            if (order.size() + pairs > MaxNestedCells)
+                return false;
+        }
+        for (const int i : validSections) {
+            for (auto r = rowsBelow(i); r != validRows.end(); ++r) {
+                const int j = *r;
+                const quint32 row = rowFor(i, j);
+                if (nested) {
+                    const quint64 walk = (quint64(frames[i].docIndex) << 32) | frames[j].docIndex;
+                    order.emplace_back(walk, report->cells.size());
+                }
+                report->cells.push_back({row, col, value});
             }
         }
-        if (n == 0)
-            return;
-        if (text.size() + n <= ValueText && !blanksAfter) {
-            text.append(s, n);
-            return;
+        if (!nested && mayHandOver && *sink && report->cells.size() >= PartCells) {
+            const auto sent = quint32(report->rows.size());
+            (*sink)(*report);
+            report->rowBase += sent;
+            report->rows.clear();
+            report->cells.clear();
+            report->cells.reserve(PartCells); // the next part is as large
         }
-        // Past the limit: blanks at the end are left out, anything else after
-        // left-out blanks, or too much of it, is no number.
-        std::size_t content = n;
-        while (content > 0 && isXmlSpace(s[content - 1]))
-            --content;
-        if (content > 0 && (blanksAfter || text.size() + content > ValueText)) {
-            textCut = true;
-            if (text.size() < ShownText)
-                text.append(s, std::min(n, ShownText - text.size()));
+        return true;
+    }
+
+    // Puts the cells read since the first nesting into walk order.
+    void finishOrder()
+    {
+        if (!nested || order.empty())
             return;
-        }
-        text.append(s, content);
-        blanksAfter = content < n;
+        std::stable_sort(order.begin(), order.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        std::vector<FileReport::Cell> sorted;
+        sorted.reserve(order.size());
+        for (const auto &o : order)
+            sorted.push_back(report->cells[o.second]);
+        std::copy(sorted.begin(), sorted.end(), report->cells.begin() + qsizetype(nestedFrom));
+        order.clear();
     }
 
-    void setAwaiting(bool on)
-    {
-        awaiting = on;
-        XML_SetCharacterDataHandler(xml, on ? onText : nullptr);
-    }
-
-    enum class Boundary { Start, End, Other, CdataStart };
-
-    // A tag, comment, processing instruction or CDATA section ends the text node
-    // that was being gathered.
-    void boundary(Boundary kind)
-    {
-        if (!awaiting)
-            return;
-        if (!text.empty() || textCut) {
-            decide();
-            return;
-        }
-        if (kind == Boundary::CdataStart)
-            inCdata = true;
-        else
-            setAwaiting(false); // the first child is no text, or there is none
-    }
-
-    // The first child of the awaiting <col> is the text in `text`.
-    void decide()
-    {
-        setAwaiting(false);
-        inCdata = false;
-        double value;
-        if (!colFault && !textCut && numbers::parseValue(text, &value))
-            addCell(colCode, value);
-        else
-            passOver(colFault.value_or(PassedOverValue::Reason::Value));
-        clearText();
-    }
-
-    // The awaiting col has text, but adds to no total.
-    void passOver(PassedOverValue::Reason reason)
-    {
-        // A value passed over for its codes may be a number as it stands; one
-        // passed over for its text was just found to be none.
-        double value;
-        const bool lost = !textCut
-            && ((reason != PassedOverValue::Reason::Value && numbers::parseValue(text, &value))
-                || numbers::isNumberOnceUngrouped(text));
-        ++report->passedOverCount;
-        report->lostCount += lost ? 1 : 0;
-        if (report->passedOver.size() >= FileRecord::KeptMax)
-            return;
-        PassedOverValue v;
-        v.line = colLine;
-        v.reason = reason;
-        v.lostNumber = lost;
-        const Frame *section = innerSection >= 0 ? &frames[innerSection] : nullptr;
-        const Frame *row = innerRow >= 0 ? &frames[innerRow] : nullptr;
-        const std::string none, sectionCode = section ? section->codeText.text() : none,
-                                rowCode = row ? row->codeText.text() : none;
-        v.setFields({sectionCode, rowCode, row ? row->s[0] : none, row ? row->s[1] : none,
-                     row ? row->s[2] : none, colCodeText.text(), shownText()});
-        report->passedOver.append(std::move(v));
-    }
-
-    // The col's text as the user is shown it: blanks trimmed, a long one cut
-    // after TextMax characters, with "…".
-    std::string shownText() const
-    {
-        std::string_view t(text);
-        // A text that was cut goes on beyond what is kept: no trailing blanks.
-        while (!textCut && !t.empty() && isXmlSpace(t.back()))
-            t.remove_suffix(1);
-        std::size_t characters = 0;
-        for (std::size_t at = 0; at < t.size(); ++at) {
-            if ((static_cast<unsigned char>(t[at]) & 0xc0) != 0x80 && ++characters > PassedOverValue::TextMax)
-                return std::string(t.substr(0, at)) + "\u2026";
-        }
-        return std::string(t);
-    }
-
+private:
     // The index of the row that a cell in row frame rowFrame adds to under the
     // section of frame sectionFrame. Each row element gets its own entry; the
     // store brings equal rows together.
@@ -344,73 +334,162 @@ struct ReportWalk::State
         return row.cachedRow;
     }
 
-    void addCell(quint32 col, double value)
+    FileReport *report = nullptr;
+    const FilePartSink *sink = nullptr;
+
+    std::vector<Frame> frames; // used up to depth; kept to reuse their buffers
+    int depth = 0;
+    int openSections = 0;
+    int openRows = 0;
+    std::vector<int> validSections; // frame indices of the open sections with a code
+    std::vector<int> validRows;     // and of the open rows with a code
+    int innerSection = -1; // frame index of the innermost open section
+    int innerRow = -1;     // and row
+
+    // Set at the first nested section or row; cells from then on are sorted.
+    bool nested = false;
+    std::size_t nestedFrom = 0;
+    std::vector<std::pair<quint64, std::size_t>> order; // walk position, cell
+};
+
+// Where the awaiting col is, for telling the user about a value passed over.
+struct ColPlace
+{
+    qint64 line = 0; // 0 while values are not kept
+    CodeText codeText;
+
+    // Counts a value passed over for reason, and keeps it while the file
+    // keeps fewer than keptMax.
+    void passOver(FileReport &report, const Grid &grid, const ColText &text, PassedOverValue::Reason reason,
+                  int keptMax) const
     {
-        // The valid rows open below the section of frame i.
-        auto rowsBelow = [this](int i) { return std::upper_bound(validRows.begin(), validRows.end(), i); };
-        if (nested) {
-            std::size_t pairs = 0;
-            for (const int i : validSections)
-                pairs += std::size_t(validRows.end() - rowsBelow(i));
-            if (order.size() + pairs > MaxNestedCells) {
+        // A value passed over for its codes may be a number as it stands; one
+        // passed over for its text was just found to be none.
+        double value;
+        const bool lost = !text.cut()
+            && ((reason != PassedOverValue::Reason::Value && numbers::parseValue(text.text(), &value))
+                || numbers::isNumberOnceUngrouped(text.text()));
+        ++report.passedOverCount;
+        report.lostCount += lost ? 1 : 0;
+        if (report.passedOver.size() >= keptMax)
+            return;
+        PassedOverValue v;
+        v.line = line;
+        v.reason = reason;
+        v.lostNumber = lost;
+        const Grid::Frame *section = grid.innermostSection();
+        const Grid::Frame *row = grid.innermostRow();
+        const std::string none, sectionCode = section ? section->codeText.text() : none,
+                                rowCode = row ? row->codeText.text() : none;
+        v.setFields({sectionCode, rowCode, row ? row->s[0] : none, row ? row->s[1] : none,
+                     row ? row->s[2] : none, codeText.text(), text.shown()});
+        report.passedOver.append(std::move(v));
+    }
+};
+
+} // namespace
+
+// The parser's events: title items and the report element here, sections and
+// rows to the grid, the first child of each col to its text.
+struct ReportWalk::State
+{
+    XML_Parser xml = nullptr;
+    FileReport *report = nullptr;
+    int keptMax = FileRecord::KeptMax;
+    Grid grid;
+
+    bool reportFound = false;
+    bool draftFound = false;
+    ReportKey draftKey;
+
+    quint32 elementCount = 0;
+    int elementDepth = 0;
+    int deepest = 0; // the deepest element nesting of the file
+
+    // The <col> whose first child is still to come, and the text gathered for it.
+    bool awaiting = false;
+    bool inCdata = false;
+    quint32 colCode = 0;
+    // Why the awaiting col cannot count whatever its text, if so.
+    std::optional<PassedOverValue::Reason> colFault;
+    ColPlace colPlace;
+    ColText text;
+
+    State() { xml = XML_ParserCreate(nullptr); }
+    ~State() { XML_ParserFree(xml); }
+
+    // After a deeply nested file, gives back what the parser keeps for reuse
+    // (it keeps every element it had open), so that it does not stay with the
+    // thread; likewise for the buffers that a hostile file made large.
+    void trim()
+    {
+        if (deepest > 4096) {
+            XML_ParserFree(xml);
+            xml = XML_ParserCreate(nullptr);
+            grid.trim();
+        }
+        text.trim();
+    }
+
+    void start(FileReport *r, const FilePartSink *s, int kept)
+    {
+        report = r;
+        keptMax = kept;
+        grid.start(r, s);
+        reportFound = draftFound = false;
+        draftKey = ReportKey();
+        elementCount = 0;
+        elementDepth = deepest = 0;
+        awaiting = inCdata = false;
+        text.clear();
+
+        XML_ParserReset(xml, nullptr);
+        XML_SetUserData(xml, this);
+        XML_SetElementHandler(xml, onStart, onEnd);
+        XML_SetCdataSectionHandler(xml, onCdataStart, onCdataEnd);
+        XML_SetCommentHandler(xml, onComment);
+        XML_SetProcessingInstructionHandler(xml, onPi);
+        XML_SetUnknownEncodingHandler(xml, unknownEncoding, nullptr);
+        XML_SetCharacterDataHandler(xml, nullptr);
+    }
+
+    void setAwaiting(bool on)
+    {
+        awaiting = on;
+        XML_SetCharacterDataHandler(xml, on ? onText : nullptr);
+    }
+
+    enum class Boundary { Start, End, Other, CdataStart };
+
+    // A tag, comment, processing instruction or CDATA section ends the text node
+    // that was being gathered.
+    void boundary(Boundary kind)
+    {
+        if (!awaiting)
+            return;
+        if (!text.blank()) {
+            decide();
+            return;
+        }
+        if (kind == Boundary::CdataStart)
+            inCdata = true;
+        else
+            setAwaiting(false); // the first child is no text, or there is none
+    }
+
+    // The first child of the awaiting <col> is the text gathered.
+    void decide()
+    {
+        setAwaiting(false);
+        inCdata = false;
+        double value;
+        if (!colFault && !text.cut() && numbers::parseValue(text.text(), &value)) {
+            if (!grid.addCell(colCode, value, reportFound))
                 XML_StopParser(xml, XML_FALSE);
-                return;
-            }
+        } else {
+            colPlace.passOver(*report, grid, text, colFault.value_or(PassedOverValue::Reason::Value), keptMax);
         }
-        for (const int i : validSections) {
-            for (auto r = rowsBelow(i); r != validRows.end(); ++r) {
-                const int j = *r;
-                const quint32 row = rowFor(i, j);
-                if (nested) {
-                    const quint64 walk = (quint64(frames[i].docIndex) << 32) | frames[j].docIndex;
-                    order.emplace_back(walk, report->cells.size());
-                }
-                report->cells.push_back({row, col, value});
-            }
-        }
-        if (!nested && reportFound && *sink && report->cells.size() >= PartCells) {
-            const auto sent = quint32(report->rows.size());
-            (*sink)(*report);
-            report->rowBase += sent;
-            report->rows.clear();
-            report->cells.clear();
-            report->cells.reserve(PartCells); // the next part is as large
-        }
-    }
-
-    // True when some valid section has a valid row open below it.
-    bool cellsCount() const
-    {
-        return !validSections.empty() && !validRows.empty()
-            && validRows.back() > validSections.front();
-    }
-
-    // Opens a section or row with the given attributes.
-    Frame &push(bool isSection, const XML_Char **atts)
-    {
-        const std::string_view codeText = textOf(attribute(atts, "code"));
-        quint32 code = 0;
-        const bool valid = codeText.data() && numbers::parseCode(codeText, &code);
-        if (depth == int(frames.size()))
-            frames.emplace_back();
-        if (valid)
-            (isSection ? validSections : validRows).push_back(depth);
-        int &inner = isSection ? innerSection : innerRow;
-        Frame &f = frames[depth];
-        f.outer = inner;
-        inner = depth++;
-        f.isSection = isSection;
-        f.valid = valid;
-        f.code = code;
-        f.codeText.assign(codeText, valid, code);
-        f.docIndex = elementCount;
-        f.cachedSection = -1;
-        if (!nested && (isSection ? openSections : openRows) > 0) {
-            nested = true;
-            nestedFrom = report->cells.size();
-        }
-        (isSection ? openSections : openRows) += 1;
-        return f;
+        text.clear();
     }
 
     void startElement(const XML_Char *name, const XML_Char **atts)
@@ -429,7 +508,7 @@ struct ReportWalk::State
             break;
         case 'r':
             if (is(name, "row")) {
-                Frame &f = push(false, atts);
+                Grid::Frame &f = grid.push(false, textOf(attribute(atts, "code")), elementCount);
                 const char *values[] = {attribute(atts, "s1"), attribute(atts, "s2"),
                                         attribute(atts, "s3")};
                 for (int i = 0; i < 3; ++i)
@@ -442,7 +521,7 @@ struct ReportWalk::State
             break;
         case 's':
             if (is(name, "section"))
-                push(true, atts);
+                grid.push(true, textOf(attribute(atts, "code")), elementCount);
             break;
         case 'i':
             if (is(name, "item"))
@@ -466,17 +545,19 @@ struct ReportWalk::State
     {
         const std::string_view code = textOf(attribute(atts, "code"));
         const bool codeValid = code.data() && numbers::parseCode(code, &colCode);
-        if (validSections.empty())
+        if (!grid.anyValidSection())
             colFault = PassedOverValue::Reason::Section;
-        else if (!cellsCount())
+        else if (!grid.cellsCount())
             colFault = PassedOverValue::Reason::Row;
         else if (!codeValid)
             colFault = PassedOverValue::Reason::Col;
         else
             colFault.reset();
-        colLine = qint64(XML_GetCurrentLineNumber(xml));
-        colCodeText.assign(code, codeValid, colCode);
-        clearText();
+        // The parser counts lines by going over every byte again, which costs
+        // as much as a tenth of the parse: only done while values are kept.
+        colPlace.line = report->passedOver.size() < keptMax ? qint64(XML_GetCurrentLineNumber(xml)) : 0;
+        colPlace.codeText.assign(code, codeValid, colCode);
+        text.clear();
         setAwaiting(true);
     }
 
@@ -485,28 +566,8 @@ struct ReportWalk::State
         boundary(Boundary::End);
         --elementDepth;
         const bool section = is(name, "section");
-        if (section || is(name, "row")) {
-            const Frame &f = frames[--depth];
-            if (f.valid)
-                (section ? validSections : validRows).pop_back();
-            (section ? innerSection : innerRow) = f.outer;
-            (section ? openSections : openRows) -= 1;
-        }
-    }
-
-    // Puts the cells read since the first nesting into walk order.
-    void finishOrder()
-    {
-        if (!nested || order.empty())
-            return;
-        std::stable_sort(order.begin(), order.end(),
-                         [](const auto &a, const auto &b) { return a.first < b.first; });
-        std::vector<FileReport::Cell> sorted;
-        sorted.reserve(order.size());
-        for (const auto &o : order)
-            sorted.push_back(report->cells[o.second]);
-        std::copy(sorted.begin(), sorted.end(), report->cells.begin() + qsizetype(nestedFrom));
-        order.clear();
+        if (section || is(name, "row"))
+            grid.pop(section);
     }
 
     static void XMLCALL onStart(void *p, const XML_Char *name, const XML_Char **atts)
@@ -519,7 +580,7 @@ struct ReportWalk::State
     }
     static void XMLCALL onText(void *p, const XML_Char *s, int len)
     {
-        static_cast<State *>(p)->appendText(s, std::size_t(len));
+        static_cast<State *>(p)->text.append(s, std::size_t(len));
     }
     static void XMLCALL onCdataStart(void *p)
     {
@@ -528,8 +589,15 @@ struct ReportWalk::State
     static void XMLCALL onCdataEnd(void *p)
     {
         auto *self = static_cast<State *>(p);
-        if (self->inCdata)
+        if (!self->inCdata)
+            return;
+        // A CDATA section of blanks alone is the col's first child, but no value.
+        if (self->text.blank()) {
+            self->inCdata = false;
+            self->setAwaiting(false);
+        } else {
             self->decide();
+        }
     }
     static void XMLCALL onComment(void *p, const XML_Char *)
     {
@@ -553,9 +621,9 @@ XML_Parser ReportWalk::parser() const
     return d->xml;
 }
 
-void ReportWalk::start(FileReport *report, const ReportReader::PartSink *sink)
+void ReportWalk::start(FileReport *report, const FilePartSink *sink, int keptMax)
 {
-    d->start(report, sink);
+    d->start(report, sink, keptMax);
 }
 
 void ReportWalk::trim()
@@ -565,7 +633,7 @@ void ReportWalk::trim()
 
 void ReportWalk::finish()
 {
-    d->finishOrder();
+    d->grid.finishOrder();
 }
 
 bool ReportWalk::reportFound() const

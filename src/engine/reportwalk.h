@@ -4,16 +4,13 @@
 // The walk over one file: handlers for expat's events that gather the file's
 // report element, title items and cells into a FileReport.
 
-#include "reportreader.h"
+#include "filereport.h"
 
 #include <expat.h>
 
 #include <memory>
 
 namespace reading {
-
-// Cells a part of a large file holds when it is handed over.
-constexpr std::size_t PartCells = 1 << 16;
 
 class ReportWalk
 {
@@ -29,7 +26,8 @@ public:
 
     // Resets the parser and the walk for a new file that goes into report; with
     // a sink, cells that may be added before the file ends go out in parts.
-    void start(FileReport *report, const ReportReader::PartSink *sink);
+    // keptMax values passed over are kept, all are counted.
+    void start(FileReport *report, const FilePartSink *sink, int keptMax);
     // Puts the cells of a well-formed file into walk order, once it has ended.
     void finish();
     // Gives back memory that a deeply nested or hostile file made the walk hold.

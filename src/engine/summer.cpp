@@ -133,10 +133,13 @@ private:
 class ReadPipeline
 {
 public:
-    ReadPipeline(const QDir &dir, const QStringList &names, int threads)
+    // keptMax: how many values passed over the run keeps in all.
+    ReadPipeline(const QDir &dir, const QStringList &names, int threads, int keptMax)
         : m_names(names)
         , m_window(std::size_t(2 * threads + 2))
         , m_slots(m_window)
+        , m_keptRoom(keptMax)
+        , m_keeping(keptMax > 0)
     {
         // Paths are made here, once: a QDir caches its absolute path lazily and
         // must not be shared between threads.
@@ -161,8 +164,12 @@ public:
     // Adds every file to the store and records what it did with each; on the
     // first failing file, in list order, returns its message and adds nothing
     // after it.
-    QString run(ReportMap &reports, TitleItems &titleItems, QList<FileRecord> &records)
+    QString run(ReportMap &reports, TitleItems &titleItems, QList<FileRecord> &records,
+                const std::function<void(const Summer::Progress &)> &progress)
     {
+        Summer::Progress done;
+        done.files = m_names.size();
+        QMap<ReportKey, QString> outputNames;
         for (std::size_t i = 0; i < std::size_t(m_names.size()); ++i) {
             Slot &slot = m_slots[i % m_window];
             Merger merger(reports);
@@ -181,6 +188,7 @@ public:
                     if (slot.done) {
                         last = std::move(slot.last);
                         skipped = slot.skipped;
+                        done.bytesRead += slot.size;
                     }
                 }
                 m_changed.notify_all(); // room for more parts
@@ -195,7 +203,11 @@ public:
                 titleItems.insert(last->items);
                 record.valuesAdded += qint64(last->cells.size());
                 merger.add(*last);
-                record.outputName = ReportWriter::fileName(last->key);
+                // One name shared by the records of a summed report.
+                auto name = outputNames.find(last->key);
+                if (name == outputNames.end())
+                    name = outputNames.insert(last->key, ReportWriter::fileName(last->key));
+                record.outputName = name.value();
                 record.element = last->isDraft ? FileRecord::Element::Draft : FileRecord::Element::Report;
                 const auto okpo = last->items.constFind(QStringLiteral("okpo"));
                 record.hasOkpo = okpo != last->items.cend();
@@ -204,6 +216,7 @@ public:
                 record.valuesPassedOver = last->passedOverCount;
                 record.lostNumbers = last->lostCount;
                 record.passedOver = std::move(last->passedOver);
+                keep(record);
             }
             {
                 std::lock_guard lock(m_mutex);
@@ -211,16 +224,40 @@ public:
                 slot = Slot();
             }
             m_changed.notify_all();
+            if (progress) {
+                done.filesRead = qsizetype(i + 1);
+                progress(done);
+            }
         }
         return QString();
     }
 
+    // Whether the run's cap on values kept cut some off.
+    bool cut() const { return m_cut; }
+
 private:
+    // Keeps a file's values passed over as far as the run has room for them.
+    void keep(FileRecord &record)
+    {
+        const qsizetype kept = std::min(record.passedOver.size(), m_keptRoom);
+        if (record.passedOver.size() > kept || (m_keptRoom == 0 && record.valuesPassedOver > 0))
+            m_cut = true;
+        if (kept < record.passedOver.size()) {
+            record.passedOver.resize(kept);
+            record.passedOver.squeeze();
+        }
+        m_keptRoom -= kept;
+        // Files read from now on need not keep any; those in flight are cut here.
+        if (m_keptRoom == 0)
+            m_keeping.store(false, std::memory_order_relaxed);
+    }
+
     struct Slot
     {
         std::size_t index = std::size_t(-1);
         std::deque<FileReport> parts;
         std::optional<FileReport> last;
+        qint64 size = 0;
         bool skipped = false;
         bool done = false;
     };
@@ -247,9 +284,11 @@ private:
             const QString &path = m_paths.at(qsizetype(i));
             // Only regular files are read: a sub-folder, or anything that could
             // block or never end, is passed over.
-            const bool regular = QFileInfo(path).isFile();
+            const QFileInfo info(path);
+            const bool regular = info.isFile();
             std::optional<FileReport> result;
             if (regular) {
+                reader.setKeptMax(m_keeping.load(std::memory_order_relaxed) ? FileRecord::KeptMax : 0);
                 result = reader.read(
                     path,
                     [&](FileReport &part) {
@@ -272,6 +311,7 @@ private:
                 std::lock_guard lock(m_mutex);
                 slot.last = std::move(result);
                 slot.skipped = !regular;
+                slot.size = regular ? info.size() : 0;
                 if (!regular)
                     slot.last.emplace();
                 slot.done = true;
@@ -290,6 +330,9 @@ private:
     std::size_t m_next = 0;
     std::size_t m_merged = 0;
     std::atomic<bool> m_cancel = false;
+    qsizetype m_keptRoom; // merging thread only
+    bool m_cut = false;   // likewise
+    std::atomic<bool> m_keeping;
     std::vector<std::thread> m_workers;
 };
 
@@ -301,8 +344,10 @@ private:
 class GroupWriter
 {
 public:
-    GroupWriter(const QDir &dir, const ReportMap &reports, const ReportWriter &writer)
+    GroupWriter(const QDir &dir, const ReportMap &reports, const ReportWriter &writer,
+                const std::function<void(const Summer::Progress &)> &progress)
         : m_writer(writer)
+        , m_progress(progress)
     {
         for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
             const QString name = ReportWriter::fileName(it.key());
@@ -400,6 +445,12 @@ private:
                 }
             }
             ++m_committed;
+            if (m_progress && !m_failed) {
+                Summer::Progress done;
+                done.reportsWritten = qsizetype(m_committed);
+                done.reports = qsizetype(m_groups.size());
+                m_progress(done);
+            }
             lock.unlock();
             m_turn.notify_all();
         }
@@ -443,6 +494,7 @@ private:
     }
 
     const ReportWriter &m_writer;
+    const std::function<void(const Summer::Progress &)> &m_progress;
     QString m_folder;
     std::vector<Group> m_groups;
     std::atomic<std::size_t> m_next = 0;
@@ -481,9 +533,10 @@ bool Summer::readReports(const QString &path)
 
     int threads = readerThreads > 0 ? readerThreads : QThread::idealThreadCount();
     threads = std::clamp(threads, 1, int(std::min<qsizetype>(names.size(), 64)));
-    ReadPipeline pipeline(dir, names, threads);
+    ReadPipeline pipeline(dir, names, threads, keepPassedOver ? PassedOverKeptMax : 0);
     records.reserve(names.size());
-    const QString error = pipeline.run(reports, titleItems, records);
+    const QString error = pipeline.run(reports, titleItems, records, progress);
+    passedOverCut = keepPassedOver && pipeline.cut();
     if (!error.isEmpty()) {
         setError(error);
         return false;
@@ -500,6 +553,24 @@ bool Summer::readReports(const QString &path)
             record.sameOkpoAs = found.value();
     }
     return true;
+}
+
+QString Summer::passedOverNote() const
+{
+    if (!passedOverCut)
+        return QString();
+    // Thousands set apart by a space, whatever the user's locale.
+    const auto grouped = [](qint64 n) {
+        QString digits = QString::number(n);
+        for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+            digits.insert(at, QLatin1Char(' '));
+        return digits;
+    };
+    qint64 all = 0;
+    for (const FileRecord &record : records)
+        all += record.valuesPassedOver;
+    return QStringLiteral("Примечание: в перечень пропущенных значений вошли первые %1 из %2")
+        .arg(grouped(PassedOverKeptMax), grouped(all));
 }
 
 QStringList Summer::warnings() const
@@ -564,7 +635,7 @@ bool Summer::writeReports(const QString &path, const QString &okpo)
     // threads than there are cores, unless a thread count was set.
     const int threads = std::clamp(readerThreads > 0 ? readerThreads : std::max(QThread::idealThreadCount(), 8),
                                    1, int(std::min<qsizetype>(reports.size(), 16)));
-    const QString error = GroupWriter(dir, reports, writer).run(threads);
+    const QString error = GroupWriter(dir, reports, writer, progress).run(threads);
     if (!error.isEmpty()) {
         setError(error);
         return false;

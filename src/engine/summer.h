@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Sums a folder of XML reports: every report of the same code, year and period
 // goes into one summed report, stamped with the head organisation's OKPO code.
 //
@@ -44,6 +46,30 @@ public:
     // order on the calling thread, and summed files replaced in key order.
     void setReaderThreads(int count) { readerThreads = count; }
 
+    // Whether the file records keep the values passed over (the default) or
+    // only count them: a front end that shows none of them spares the memory.
+    // Kept or not, every count stays exact. A run keeps at most
+    // PassedOverKeptMax of them, the first in list order, and each file at
+    // most FileRecord::KeptMax.
+    void setKeepPassedOver(bool keep) { keepPassedOver = keep; }
+    static constexpr int PassedOverKeptMax = 100000;
+    // A line for the user when the run passed over more values than it could
+    // keep, to end the list of them with; empty otherwise.
+    QString passedOverNote() const;
+
+    // How far a run has come, for showing it.
+    struct Progress
+    {
+        qsizetype filesRead = 0; // listed entries read and added, of
+        qsizetype files = 0;
+        qint64 bytesRead = 0;      // in the files read
+        qsizetype reportsWritten = 0; // summed reports in place, of
+        qsizetype reports = 0;
+    };
+    // Called after each entry read and each summed report written, on the
+    // thread that did it, never on two at once; it should be quick.
+    void setProgressHandler(const std::function<void(const Progress &)> &handler) { progress = handler; }
+
 private:
     void setError(const QString &message) { errorText = message; }
 
@@ -52,6 +78,9 @@ private:
     QList<FileRecord> records;
     QString errorText;
     int readerThreads = 0;
+    bool keepPassedOver = true;
+    std::function<void(const Progress &)> progress;
+    bool passedOverCut = false; // the run's cap on kept values cut some off
 };
 
 #endif // SUMMER_H

@@ -202,7 +202,10 @@ public:
         format_set_text_wrap(m_wrappedFill);
     }
 
-    void table(const QString &name, const RecordTable &t, const QList<FileRecord> &records);
+    // A record table with a bold header row; a non-empty note goes in a row
+    // of its own under the table.
+    void table(const QString &name, const RecordTable &t, const QList<FileRecord> &records,
+               const QString &note = QString());
     void warnings(const QStringList &lines);
     void report(const ReportLayout &layout, const SectionMap &sections);
 
@@ -236,7 +239,8 @@ private:
     lxw_format *m_wrappedFill = nullptr;
 };
 
-void Writer::table(const QString &name, const RecordTable &t, const QList<FileRecord> &records)
+void Writer::table(const QString &name, const RecordTable &t, const QList<FileRecord> &records,
+                   const QString &note)
 {
     lxw_worksheet *ws = sheet(name);
     Widths widths;
@@ -258,6 +262,8 @@ void Writer::table(const QString &name, const RecordTable &t, const QList<FileRe
                 text(ws, row, c, value, format);
         }
     });
+    if (!note.isEmpty())
+        text(ws, row + 1, 0, note);
     widths.apply(ws);
     worksheet_freeze_panes(ws, 1, 0);
     worksheet_autofilter(ws, 0, 0, lxw_row_t(row), lxw_col_t(cols - 1));
@@ -473,7 +479,8 @@ bool Workbook::write(const QString &path)
 
         Writer writer(book, summer, okpo);
         writer.table(RegisterSheet, RecordTable::fileRegister(), records);
-        writer.table(PassedOverSheet, RecordTable::passedOver(), records);
+        // A list cut at the run's cap ends with the note svodar-cli prints.
+        writer.table(PassedOverSheet, RecordTable::passedOver(), records, summer.passedOverNote());
         writer.warnings(summer.warnings());
         std::size_t index = 0;
         for (auto it = reports.cbegin(); it != reports.cend(); ++it, ++index)

@@ -372,6 +372,51 @@ private slots:
         }
     }
 
+    // More values passed over than a run keeps: listed, the first 100,000 and a
+    // note that is no warning; not listed, none kept and no note.
+    void passedOverNote_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("err");
+        QTest::addColumn<int>("listed");
+        QTest::newRow("listed, strict")
+            << QStringList{"--strict", "--passed-over", "P.csv"}
+            << QStringLiteral("Примечание: в перечень пропущенных значений вошли первые 100 000 из 101 000") << 100000;
+        QTest::newRow("not listed") << QStringList{"--strict"} << QString() << 0;
+        QTest::newRow("workbook")
+            << QStringList{"--workbook", "W.xlsx"}
+            << QStringLiteral("Примечание: в перечень пропущенных значений вошли первые 100 000 из 101 000") << 0;
+    }
+    void passedOverNote()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, err);
+        QFETCH(int, listed);
+        const QString base = fresh();
+        QVERIFY(QDir().mkpath(base + "/in"));
+        QByteArray cols;
+        for (int c = 0; c < 1000; ++c)
+            cols += "<col code=\"" + QByteArray::number(c) + "\">x</col>";
+        const QByteArray report = tu::report("code=\"F\" year=\"1\" period=\"1\"",
+                                             "<section code=\"1\"><row code=\"1\">" + cols + "</row></section>");
+        for (int f = 0; f < 101; ++f)
+            QVERIFY(tu::writeFile(base + QStringLiteral("/in/r%1.xml").arg(f, 3, 10, QLatin1Char('0')), report));
+        const Result r = runCli(options + QStringList{"in", "out"}, base);
+        QVERIFY2(r.normalExit && r.exitCode == 0, qPrintable(describe(r)));
+        QCOMPARE(errorText(r), err);
+        if (listed > 0)
+            QCOMPARE(tu::readFile(base + "/P.csv").count("\r\n"), listed + 1);
+        if (options.contains("--workbook")) {
+            // The workbook's list ends with the same note, in a row of its own.
+            QProcess unzip;
+            unzip.start(QStringLiteral("unzip"), {"-p", base + "/W.xlsx", "xl/worksheets/sheet2.xml"});
+            QVERIFY(unzip.waitForFinished(30000));
+            const QByteArray sheet = unzip.readAllStandardOutput();
+            const qsizetype note = sheet.indexOf(err.toUtf8());
+            QVERIFY2(note > sheet.lastIndexOf("<row "), "the note stands in the last row");
+        }
+    }
+
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("args");

@@ -1100,6 +1100,10 @@ private slots:
         QTest::newRow("no text first: nothing to pass over")
             << oneRow("<col code=\"1\"> \n </col><col code=\"2\"/><col code=\"3\"><!--c-->5</col><col code=\"4\"><b>5</b></col>")
             << qint64(0) << QStringList();
+        QTest::newRow("blank or empty cdata first: no value")
+            << oneRow("<col code=\"1\"><![CDATA[ \n\t ]]></col><col code=\"2\"><![CDATA[]]>x</col>"
+                      "<col code=\"x\"><![CDATA[  ]]>5</col>")
+            << qint64(0) << QStringList();
         QTest::newRow("cdata, trimmed, with markup characters")
             << oneRow("<col code=\"1\"><![CDATA[ x;\"y\" ]]></col><col code=\"2\">\n  a&amp;b \r\n</col>") << qint64(0)
             << QStringList{"3|1|1||||1|x;\"y\"|значение|нет", "3|1|1||||2|a&b|значение|нет"};
@@ -1148,18 +1152,52 @@ private slots:
         QCOMPARE(r.lostNumbers, lost);
     }
 
+    // Every value passed over is counted; a file keeps the first KeptMax of its
+    // own, the run the first PassedOverKeptMax in list order, and none when
+    // keeping is off.
+    void passedOverValuesKeptUpToTheCap_data()
+    {
+        QTest::addColumn<int>("files");
+        QTest::addColumn<int>("values"); // passed over in each file, every second a lost number
+        QTest::addColumn<bool>("keep");
+        QTest::addColumn<int>("kept");     // by each file but the last
+        QTest::addColumn<int>("keptLast"); // by the last
+        QTest::addColumn<QString>("note");
+        const QString note = QStringLiteral("Примечание: в перечень пропущенных значений вошли первые 100 000 из %1");
+        QTest::newRow("one file past its own cap") << 1 << 2500 << true << 1000 << 1000 << QString();
+        QTest::newRow("the run's cap reached exactly") << 100 << 1000 << true << 1000 << 1000 << QString();
+        QTest::newRow("the run's cap passed by one file") << 101 << 1001 << true << 1000 << 0 << note.arg("101 101");
+        QTest::newRow("not kept") << 101 << 1001 << false << 0 << 0 << QString();
+    }
     void passedOverValuesKeptUpToTheCap()
     {
+        QFETCH(int, files);
+        QFETCH(int, values);
+        QFETCH(bool, keep);
+        QFETCH(int, kept);
+        QFETCH(int, keptLast);
+        QFETCH(QString, note);
         QByteArray cols;
-        for (int i = 0; i < 2500; ++i)
+        for (int i = 0; i < values; ++i)
             cols += "<col code=\"" + QByteArray::number(i) + "\">" + (i % 2 ? "1 000" : "x") + "</col>";
+        const QByteArray document = tu::plainReport(oneRow(cols));
+        QTemporaryDir dir;
+        for (int f = 0; f < files; ++f)
+            QVERIFY(tu::writeFile(dir.filePath(QStringLiteral("r%1.xml").arg(f, 3, 10, QLatin1Char('0'))), document));
         Summer summer;
-        QVERIFY(readOne(summer, tu::plainReport(oneRow(cols))));
-        const FileRecord &r = summer.fileRecords().first();
-        QCOMPARE(r.valuesPassedOver, qint64(2500));
-        QCOMPARE(r.lostNumbers, qint64(1250));
-        QCOMPARE(r.passedOver.size(), FileRecord::KeptMax);
-        QCOMPARE(r.passedOver.last().colCode(), QString::number(FileRecord::KeptMax - 1));
+        summer.setKeepPassedOver(keep);
+        QVERIFY(summer.readReports(dir.path()));
+        QCOMPARE(summer.fileRecords().size(), files);
+        for (int f = 0; f < files; ++f) {
+            const FileRecord &r = summer.fileRecords().at(f);
+            const int want = f + 1 < files ? kept : keptLast;
+            QCOMPARE(r.valuesPassedOver, qint64(values));
+            QCOMPARE(r.lostNumbers, qint64(values / 2));
+            QCOMPARE(r.passedOver.size(), want);
+            if (want > 0)
+                QCOMPARE(r.passedOver.last().colCode(), QString::number(want - 1));
+        }
+        QCOMPARE(summer.passedOverNote(), note);
     }
 
     // The register's fields of each entry and the warnings: okpo items decide

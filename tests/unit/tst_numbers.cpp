@@ -61,6 +61,10 @@ void TestNumbers::totalText_data()
     QTest::newRow("0.00001 exponent") << 0.00001 << "1e-05";
     QTest::newRow("negative") << -7.25 << "-7.25";
     QTest::newRow("zero") << 0.0 << "0";
+    QTest::newRow("whole, 15 digits") << 999999999999999.0 << "999999999999999";
+    QTest::newRow("negative whole") << -42.0 << "-42";
+    QTest::newRow("hundredths below one") << -0.05 << "-0.05";
+    QTest::newRow("tenths of a large number") << 9999999999999.5 << "9999999999999.5";
     QTest::newRow("large") << 1.7976931348623157e308 << "1.79769313486232e+308";
     QTest::newRow("subnormal") << 4.9406564584124654e-324 << "4.94065645841247e-324";
     QTest::newRow("just above a half at the 15th digit") << 0.5000000000000005 << "0.500000000000001";
@@ -113,6 +117,10 @@ void TestNumbers::totalTextMatchesPrintfEverywhere()
         for (int j = 0; j < 1 + i % 7; ++j)
             sum = sum + cents(random) / 100.0;
         check(sum);
+        // hundredths up to 15 digits, and their neighbours
+        const double hundredths = double(qint64(random() % 2000000000000000ull) - 1000000000000000) / 100;
+        check(hundredths);
+        check(std::nextafter(hundredths, HUGE_VAL));
         // values around powers of ten and halves at the 15th digit
         const double p = std::pow(10.0, exponents(random));
         check(std::nextafter(p, 0.0));

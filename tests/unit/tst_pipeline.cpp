@@ -1,6 +1,7 @@
 // Reading on several threads must give exactly what one thread gives: the same
 // totals to the last bit, the same title items, the same first error.
 
+#include "reportreader.h"
 #include "summer.h"
 
 #include <QDir>
@@ -45,6 +46,8 @@ class TestPipeline : public QObject
 private slots:
     void threadCountDoesNotChangeTheResult();
     void largeFileArrivesWhole();
+    void largeFileInPartsAddsAsWhole_data();
+    void largeFileInPartsAddsAsWhole();
     void firstFailingFileInListOrderDecides();
     void lastTitleValueReadWins();
     void writingStopsAtFirstFailingGroup_data();
@@ -140,6 +143,72 @@ void TestPipeline::largeFileArrivesWhole()
         // section 3 also gathers rows 0.. of sections 1 and 2 in b.xml, column 2 = 1 + 2 + 3
         QCOMPARE(rows.value({0, QStringLiteral("0"), {}, {}}).value(2), s == 3 ? 3.0 + 3 + 1 + 2 + 3 : 2.0 * s);
     }
+}
+
+// A large file is parsed on one thread while the cells of its finished parts
+// are added on another: the totals must be those of the whole file added at
+// once, to the last bit, wherever the parts end.
+void TestPipeline::largeFileInPartsAddsAsWhole_data()
+{
+    QTest::addColumn<int>("cells");
+    const int part = int(reading::PartCells);
+    QTest::newRow("one short of a part") << part - 1;
+    QTest::newRow("one part") << part;
+    QTest::newRow("one past a part") << part + 1;
+    QTest::newRow("two parts") << 2 * part;
+    QTest::newRow("two parts and one") << 2 * part + 1;
+}
+
+void TestPipeline::largeFileInPartsAddsAsWhole()
+{
+    QFETCH(int, cells);
+    // Ten cols a row; rows come back (code r % 7, s1 by r % 3), so that cells
+    // of every part add to totals begun in earlier ones, and values of very
+    // different sizes make each total depend on the order of adding. Every
+    // 1000th col is a text, passed over.
+    QByteArray xml = "<report code=\"X\" year=\"1\" period=\"1\"><sections><section code=\"1\">";
+    std::mt19937 random{quint32(cells)};
+    std::uniform_real_distribution<double> small(-1, 1);
+    for (int i = 0; i < cells; ++i) {
+        const int r = i / 10;
+        if (i % 10 == 0)
+            xml += "<row code=\"" + QByteArray::number(r % 7) + "\" s1=\"" + QByteArray::number(r % 3) + "\">";
+        const double v = (i % 13 == 0 ? 1e16 : 1.0) * small(random);
+        xml += "<col code=\"" + QByteArray::number(i % 10) + "\">"
+            + (i % 1000 == 999 ? QByteArray("x") : QByteArray::number(v, 'g', 17)) + "</col>";
+        if (i % 10 == 9 || i + 1 == cells)
+            xml += "</row>";
+    }
+    xml += "</section></sections></report>";
+    QTemporaryDir in;
+    QVERIFY(in.isValid());
+    writeFile(in.filePath(QStringLiteral("a.xml")), xml);
+
+    // The whole file at once, on this thread.
+    ReportReader reader;
+    const FileReport whole = reader.read(in.filePath(QStringLiteral("a.xml")));
+    QCOMPARE(whole.status, FileReport::Status::Ok);
+    ReportMap expected;
+    for (const FileReport::Cell &cell : whole.cells) {
+        const FileReport::Row &row = whole.rows.at(cell.row);
+        addValue(expected, whole.key, row.section, row.key, cell.col, cell.value);
+    }
+
+    Summer summer;
+    QVERIFY(summer.readReports(in.path()));
+    const auto dump = [](const ReportMap &reports) {
+        QStringList lines;
+        for (const auto &[row, cols] : reports.value({"X", "1", "1"}).value(1).asKeyValueRange()) {
+            for (const ColMap::Entry &e : cols)
+                lines << QStringLiteral("%1/%2/%3=%4").arg(row.code).arg(row.s1).arg(e.code).arg(e.total, 0, 'g', 17);
+        }
+        return lines;
+    };
+    QCOMPARE(dump(summer.reportMap()), dump(expected));
+    const FileRecord &record = summer.fileRecords().first();
+    QCOMPARE(record.valuesAdded, qint64(whole.cells.size()));
+    QCOMPARE(record.valuesPassedOver, whole.passedOverCount);
+    QCOMPARE(record.valuesPassedOver, qint64(cells / 1000));
 }
 
 void TestPipeline::firstFailingFileInListOrderDecides()
