@@ -17,7 +17,7 @@ PACKAGES="cmake g++ make pkgconf qt6-base-dev libexpat1-dev expat locales
 # The fuzzer needs clang and its runtime.
 TEST_PACKAGES="clang libclang-rt-14-dev"
 # The Debian package: dpkg-shlibdeps, man page, and the package checks.
-DEB_PACKAGES="dpkg-dev help2man lintian file"
+DEB_PACKAGES="dpkg-dev help2man lintian file librsvg2-bin"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
