@@ -6,8 +6,8 @@
 #                       built with sanitizers), and a short fuzzing run
 #   tools/dev.sh gui    build, then start the window
 #   tools/dev.sh deb    build the Debian package into dist/ and check it
-#   tools/dev.sh windows  cross-build dist/svodar-<version>-win64.zip and try it
-#                       under Wine (tools/windows/)
+#   tools/dev.sh windows  cross-build dist/svodar-<version>-win64.zip and .msi
+#                       and try them under Wine (tools/windows/)
 set -eu
 
 cd "$(dirname "$0")/.."
@@ -103,6 +103,8 @@ windows)
     tools/windows/build.sh
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")
     tools/windows/smoke.sh "dist/svodar-$version-win64.zip" "$BUILD_DIR/src/cli/svodar-cli"
+    tools/windows/msi-test.sh "dist/svodar-$version-win64.msi" "dist/svodar-$version-win64.zip" \
+        "$BUILD_DIR/src/cli/svodar-cli"
     ;;
 *)
     echo "usage: $0 demo|test|gui|deb|windows" >&2

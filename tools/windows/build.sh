@@ -1,6 +1,6 @@
 #!/bin/sh
 # Cross-builds Svodar for 64-bit Windows on Debian 12 and packs
-# dist/svodar-<version>-win64.zip.
+# dist/svodar-<version>-win64.zip and dist/svodar-<version>-win64.msi.
 #
 #   tools/windows/build.sh            everything that is missing, then the zip
 #   tools/windows/build.sh prepare    only the packages, sources, Qt, expat and
@@ -295,12 +295,20 @@ SOURCE
     say "Wrote $ZIP"
 }
 
+# The Windows Installer package, from the files the zip holds.
+make_msi() {
+    say "Packing dist/$name.msi"
+    "$HERE/msi.sh" "$STAGE" "$version" "$ROOT/dist/$name.msi"
+    say "Wrote $ROOT/dist/$name.msi"
+}
+
 case "${1:-all}" in
 prepare) prepare ;;
 all)
     prepare
     build_svodar
     make_zip
+    make_msi
     ;;
 *) die "usage: $0 [prepare]" ;;
 esac
