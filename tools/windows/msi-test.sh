@@ -88,8 +88,12 @@ def table(name):
 codepage = subprocess.run(["msiinfo", "export", sys.argv[1], "_ForceCodepage"],
                           capture_output=True).stdout.split(b"\r\n")[2].split(b"\t")[0]
 assert codepage == b"1251", "database code page %r" % codepage
-name = {r[0]: r[1] for r in table("Property")}[b"ProductName"].decode("utf-8")
+properties = {r[0].decode(): r[1].decode("utf-8") for r in table("Property")}
+name = properties["ProductName"]
 assert name == "Сводарь", "ProductName %r" % name
+assert properties.get("ARPNOMODIFY") == "1", "ARPNOMODIFY %r" % properties.get("ARPNOMODIFY")
+icon = properties.get("ARPPRODUCTICON")
+assert icon and [icon.encode()] == [r[0] for r in table("Icon")], "ARPPRODUCTICON %r" % icon
 files = [r[2].decode("utf-8") for r in table("File")]
 assert "ПРОЧТИ.txt" in files, "file names %r" % files
 wide = [r[0] for r in table("Component") if int(r[3]) & 256 == 0]
@@ -102,7 +106,7 @@ assert any("более новая версия" in m for m in message), "downgra
 print("ProductName %s, %d files, shortcut %s" % (name, len(files), shortcut[0][4].decode()))
 EOF
 }
-check "the package: Cyrillic names in code page 1251, 64-bit components, a shortcut to a file, a Russian message for downgrades" tables_right
+check "the package: Cyrillic names in code page 1251, 64-bit components, a shortcut to a file, the icon, no modify, a Russian message for downgrades" tables_right
 
 # --- install -------------------------------------------------------------
 timeout 120 wine wineboot -i > "$WORK/wineboot.log" 2>&1 || true
@@ -198,6 +202,7 @@ check "the installed svodar-cli.exe sums the samples in a Cyrillic folder to the
 one_entry() {
     entries > "$WORK/entries"
     cat "$WORK/entries"
+    [ -s "$WORK/entries" ] || echo "no entry of Svodar developers"
     printf 'Сводарь | %s | Svodar developers | C:\\Program Files\\Svodar\\ | dword:00000001\n' "$1" |
         cmp -s - "$WORK/entries"
 }
