@@ -6,10 +6,11 @@
 #   tools/windows/build.sh prepare    only the packages, sources, Qt, expat and
 #                                     libxlsxwriter
 #
-# Qt (qtbase only), expat and libxlsxwriter are cross-built from Debian's source packages once
+# Qt (qtbase only) and expat are cross-built from Debian's source packages once
 # and kept below ${XDG_CACHE_HOME:-$HOME/.cache}/svodar/, in folders named after
 # the source version and a hash of the configure line; a later run reuses them
 # and only builds Svodar itself. Nothing of them lands in the work tree.
+# libxlsxwriter is built and kept the same way.
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -280,6 +281,8 @@ Svodar's tools/windows/build.sh in its repository shows how they were built.
 SOURCE
     copy_licence "$(source_dir expat)/expat/COPYING" expat-COPYING.txt
     copy_licence "$XLSXWRITER_PREFIX/License.txt" libxlsxwriter-License.txt
+    # (with the licences of the minizip, tmpfileplus and md5 code it bundles)
+    copy_licence "$(source_dir libxlsxwriter)/debian/copyright" libxlsxwriter-copyright.txt
     copy_licence "/usr/share/doc/libz-mingw-w64-dev/copyright" zlib-copyright.txt
     gcc_runtime=$(echo "$runtime" | awk '{print $1}')
     winpthread=$(echo "$runtime" | awk '{print $3}')
