@@ -79,6 +79,9 @@ EOF
 
 # --- the package itself --------------------------------------------------
 tables_right() {
+    # (msiinfo writes the streams of a table it exports, the icon's too, into
+    # a folder in the current one)
+    cd "$WORK"
     "$PY" - "$MSI" <<'EOF'
 import subprocess, sys
 def table(name):
@@ -105,6 +108,9 @@ message = [r[1].decode("utf-8") for r in table("LaunchCondition")]
 assert any("более новая версия" in m for m in message), "downgrade message %r" % message
 print("ProductName %s, %d files, shortcut %s" % (name, len(files), shortcut[0][4].decode()))
 EOF
+    status=$?
+    cd - > /dev/null
+    return $status
 }
 check "the package: Cyrillic names in code page 1251, 64-bit components, a shortcut to a file, the icon, no modify, a Russian message for downgrades" tables_right
 
