@@ -47,6 +47,14 @@ expected="usr/bin/svodar
 usr/bin/svodar-cli
 usr/share/applications/org.svodar.Svodar.desktop
 usr/share/metainfo/org.svodar.Svodar.metainfo.xml
+usr/share/icons/hicolor/scalable/apps/org.svodar.Svodar.svg
+usr/share/icons/hicolor/16x16/apps/org.svodar.Svodar.png
+usr/share/icons/hicolor/24x24/apps/org.svodar.Svodar.png
+usr/share/icons/hicolor/32x32/apps/org.svodar.Svodar.png
+usr/share/icons/hicolor/48x48/apps/org.svodar.Svodar.png
+usr/share/icons/hicolor/64x64/apps/org.svodar.Svodar.png
+usr/share/icons/hicolor/128x128/apps/org.svodar.Svodar.png
+usr/share/icons/hicolor/256x256/apps/org.svodar.Svodar.png
 usr/share/man/man1/svodar.1.gz
 usr/share/man/man1/svodar-cli.1.gz
 usr/share/doc/svodar/copyright

@@ -6,8 +6,8 @@
 #                       built with sanitizers), and a short fuzzing run
 #   tools/dev.sh gui    build, then start the window
 #   tools/dev.sh deb    build the Debian package into dist/ and check it
-#   tools/dev.sh windows  cross-build dist/svodar-<version>-win64.zip and try it
-#                       under Wine (tools/windows/)
+#   tools/dev.sh windows  cross-build dist/svodar-<version>-win64.zip and .msi
+#                       and try them under Wine (tools/windows/)
 set -eu
 
 cd "$(dirname "$0")/.."
@@ -17,7 +17,7 @@ PACKAGES="cmake g++ make pkgconf qt6-base-dev libexpat1-dev expat libxlsxwriter-
 # The fuzzer needs clang and its runtime.
 TEST_PACKAGES="clang libclang-rt-14-dev"
 # The Debian package: dpkg-shlibdeps, man page, and the package checks.
-DEB_PACKAGES="dpkg-dev help2man lintian file"
+DEB_PACKAGES="dpkg-dev help2man lintian file librsvg2-bin"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -103,6 +103,8 @@ windows)
     tools/windows/build.sh
     version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD_DIR/CMakeCache.txt")
     tools/windows/smoke.sh "dist/svodar-$version-win64.zip" "$BUILD_DIR/src/cli/svodar-cli"
+    tools/windows/msi-test.sh "dist/svodar-$version-win64.msi" "dist/svodar-$version-win64.zip" \
+        "$BUILD_DIR/src/cli/svodar-cli"
     ;;
 *)
     echo "usage: $0 demo|test|gui|deb|windows" >&2

@@ -1,14 +1,16 @@
 #!/bin/sh
 # Cross-builds Svodar for 64-bit Windows on Debian 12 and packs
-# dist/svodar-<version>-win64.zip.
+# dist/svodar-<version>-win64.zip and dist/svodar-<version>-win64.msi.
 #
 #   tools/windows/build.sh            everything that is missing, then the zip
-#   tools/windows/build.sh prepare    only the packages, sources, Qt and expat
+#   tools/windows/build.sh prepare    only the packages, sources, Qt, expat and
+#                                     libxlsxwriter
 #
 # Qt (qtbase only) and expat are cross-built from Debian's source packages once
 # and kept below ${XDG_CACHE_HOME:-$HOME/.cache}/svodar/, in folders named after
 # the source version and a hash of the configure line; a later run reuses them
 # and only builds Svodar itself. Nothing of them lands in the work tree.
+# libxlsxwriter is built and kept the same way.
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -24,6 +26,8 @@ JOBS=$(nproc)
 PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 qt6-base-dev
           qt6-base-dev-tools cmake ninja-build dpkg-dev xvfb xauth xdotool xclip
           imagemagick python3-pefile fonts-liberation2"
+# The static zlib for libxlsxwriter; the MSI and the icon.
+PACKAGES="$PACKAGES libz-mingw-w64-dev wixl msitools librsvg2-bin icoutils"
 
 say() { printf '== %s\n' "$*"; }
 die() { printf '%s: %s\n' "$0" "$*" >&2; exit 1; }
@@ -134,6 +138,39 @@ build_expat() {
     rm -rf "$CACHE/build/expat"
 }
 
+# libxlsxwriter, static, with zlib linked statically too (no zlib1.dll to ship).
+XLSXWRITER_OPTIONS="-DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF -DZLIB_USE_STATIC_LIBS=ON
+    -DBUILD_TESTS=OFF -DBUILD_EXAMPLES=OFF"
+XLSXWRITER_PATCH=$HERE/libxlsxwriter-utf8-names.patch
+
+build_xlsxwriter() {
+    fetch_source libxlsxwriter
+    XLSXWRITER_PREFIX=$CACHE/xlsxwriter-$(source_version libxlsxwriter)-$(line_hash "$XLSXWRITER_OPTIONS
+$(cat "$XLSXWRITER_PATCH")")
+    [ -f "$XLSXWRITER_PREFIX/.complete" ] && return 0
+    say "Building libxlsxwriter into $XLSXWRITER_PREFIX"
+    build=$CACHE/build/xlsxwriter
+    rm -rf "$XLSXWRITER_PREFIX" "$build"
+    mkdir -p "$build"
+    # The cached source stays as Debian ships it; the patch goes into a copy.
+    cp -a "$(source_dir libxlsxwriter)" "$build/src"
+    patch -d "$build/src" -p1 < "$XLSXWRITER_PATCH"
+    # shellcheck disable=SC2086 # a list of options
+    cmake -S "$build/src" -B "$build/obj" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
+        -DCMAKE_INSTALL_PREFIX="$XLSXWRITER_PREFIX" $XLSXWRITER_OPTIONS
+    nice cmake --build "$build/obj" -j "$JOBS"
+    cmake --install "$build/obj"
+    # xlsxwriter.pc links with -lz: next to the library only the static zlib
+    # is found, never the import library of zlib1.dll.
+    cp "/usr/$TRIPLET/lib/libz.a" "$XLSXWRITER_PREFIX/lib/libz.a"
+    # Its Version field holds the ABI's number (4); give it the library's.
+    sed -i "s/^Version: .*/Version: $(source_version libxlsxwriter | sed 's/-[^-]*$//')/" \
+        "$XLSXWRITER_PREFIX/lib/pkgconfig/xlsxwriter.pc"
+    cp "$build/src/License.txt" "$XLSXWRITER_PREFIX/License.txt"
+    touch "$XLSXWRITER_PREFIX/.complete"
+    rm -rf "$build"
+}
+
 # Only what Svodar uses: Core, Gui, Widgets and the Windows platform and style
 # plugins. Debian's +dfsg tarball has neither the Wintab headers nor sqlite.
 QT_OPTIONS="-release -shared -xplatform win32-g++ -device-option CROSS_COMPILE=$TRIPLET-
@@ -170,12 +207,17 @@ prepare() {
     install_packages
     build_qt
     build_expat
+    build_xlsxwriter
 }
 
 # Svodar itself, with the project's own CMake files; the tests need Qt Test,
 # which the cross Qt does not have.
 build_svodar() {
-    stamp="$QT_PREFIX;$EXPAT_PREFIX"
+    stamp="$QT_PREFIX;$EXPAT_PREFIX;$XLSXWRITER_PREFIX"
+    # pkg-config finds the cross-built libxlsxwriter and nothing of the host;
+    # exported, as a build may configure again.
+    PKG_CONFIG_LIBDIR=$XLSXWRITER_PREFIX/lib/pkgconfig
+    export PKG_CONFIG_LIBDIR
     if [ "$(cat "$WIN_BUILD_DIR/.prefixes" 2>/dev/null)" != "$stamp" ]; then
         rm -rf "$WIN_BUILD_DIR"
     fi
@@ -238,6 +280,10 @@ on any Debian mirror.
 Svodar's tools/windows/build.sh in its repository shows how they were built.
 SOURCE
     copy_licence "$(source_dir expat)/expat/COPYING" expat-COPYING.txt
+    copy_licence "$XLSXWRITER_PREFIX/License.txt" libxlsxwriter-License.txt
+    # (with the licences of the minizip, tmpfileplus and md5 code it bundles)
+    copy_licence "$(source_dir libxlsxwriter)/debian/copyright" libxlsxwriter-copyright.txt
+    copy_licence "/usr/share/doc/libz-mingw-w64-dev/copyright" zlib-copyright.txt
     gcc_runtime=$(echo "$runtime" | awk '{print $1}')
     winpthread=$(echo "$runtime" | awk '{print $3}')
     copy_licence "$(debian_copyright "$gcc_runtime")" MinGW-GCC-runtime-copyright.txt
@@ -252,12 +298,20 @@ SOURCE
     say "Wrote $ZIP"
 }
 
+# The Windows Installer package, from the files the zip holds.
+make_msi() {
+    say "Packing dist/$name.msi"
+    "$HERE/msi.sh" "$STAGE" "$version" "$ROOT/dist/$name.msi"
+    say "Wrote $ROOT/dist/$name.msi"
+}
+
 case "${1:-all}" in
 prepare) prepare ;;
 all)
     prepare
     build_svodar
     make_zip
+    make_msi
     ;;
 *) die "usage: $0 [prepare]" ;;
 esac

@@ -217,6 +217,37 @@ cli_sums() {
 check "svodar-cli.exe sums a folder with a Cyrillic name: exit 0 and its message" cli_sums
 check "its summed reports equal the Linux build's, with CR LF line ends" same_as_linux "$OUT" "$WORK/linux-summed"
 
+# The workbook, where this svodar-cli.exe has the option: a Cyrillic name
+# reaches libxlsxwriter as UTF-8, which only its patched MinGW build takes.
+workbook_licences() {
+    grep -q "Redistribution and use in source and binary forms" "$APP/licenses/libxlsxwriter-License.txt" &&
+        grep -q "Jean-loup Gailly and Mark Adler" "$APP/licenses/zlib-copyright.txt"
+}
+check "the zip holds the licences of libxlsxwriter and zlib" workbook_licences
+
+cli_workbook() {
+    book="$DATA/Отчёты за квартал/Сводка.xlsx"
+    wine_run "$WORK/out" "$WORK/err" "$CLI" --okpo 12345678 --workbook "$(winpath "$book")" \
+        "$(winpath "$IN")" "$(winpath "$WORK/Сводные-книга")"
+    echo "exit $RC"; cat "$WORK/err"
+    [ "$RC" -eq 0 ] || return 1
+    [ -f "$book" ] || { echo "no Сводка.xlsx; in its folder:"; ls "$(dirname "$book")"; return 1; }
+    "$PY" - "$book" <<'EOF'
+import sys, zipfile
+import xml.etree.ElementTree as ET
+z = zipfile.ZipFile(sys.argv[1])
+assert z.testzip() is None, "a damaged entry"
+ns = "{http://schemas.openxmlformats.org/spreadsheetml/2006/main}"
+sheets = [s.get("name") for s in ET.fromstring(z.read("xl/workbook.xml")).iter(ns + "sheet")]
+print("sheets: %s" % ", ".join(sheets))
+assert sheets[:3] == ["Реестр", "Пропущенные значения", "Предупреждения"]
+EOF
+}
+wine_run "$WORK/out" "$WORK/err" "$CLI" --help
+if grep -q -- '--workbook' "$WORK/out"; then
+    check "svodar-cli.exe --workbook writes Сводка.xlsx in a Cyrillic folder, a workbook with its three sheets" cli_workbook
+fi
+
 # One report in other Cyrillic encodings: Windows decodes them, not Qt.
 ENC="$WORK/Кодировки"
 mkdir -p "$ENC"
