@@ -88,7 +88,11 @@ same_as_linux() {
     diff "$WORK/names.linux" "$WORK/names.win" || return 1
     [ -s "$WORK/names.linux" ] || { echo "no summed files"; return 1; }
     while IFS= read -r f; do
-        crlf "$2/$f" | cmp - "$1/$f" || return 1
+        if ! crlf "$2/$f" | cmp -s - "$1/$f"; then
+            echo "$f differs from the Linux build's (< Linux, > Windows):"
+            crlf "$2/$f" | diff - "$1/$f" | tr -d '\r' | head -n 12
+            return 1
+        fi
     done < "$WORK/names.linux"
 }
 
