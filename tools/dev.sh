@@ -8,6 +8,8 @@
 #   tools/dev.sh deb    build the Debian package into dist/ and check it
 #   tools/dev.sh windows  cross-build dist/svodar-<version>-win64.zip and .msi
 #                       and try them under Wine (tools/windows/)
+#   tools/dev.sh release  from a clean tree, fresh builds of deb and windows, and
+#                       dist/SHA256SUMS over the files they made
 set -eu
 
 cd "$(dirname "$0")/.."
@@ -106,8 +108,32 @@ windows)
     tools/windows/msi-test.sh "dist/svodar-$version-win64.msi" "dist/svodar-$version-win64.zip" \
         "$BUILD_DIR/src/cli/svodar-cli"
     ;;
+release)
+    # Release files come from the commit alone: no changed or untracked file,
+    # fresh build folders. Each step checks what it made and stops the release
+    # when a check fails.
+    changes=$(git status --porcelain) || { echo "$0 release: needs a git clone" >&2; exit 1; }
+    if [ -n "$changes" ]; then
+        echo "$0 release: the work tree has changes; commit or stash them:" >&2
+        git status --short >&2
+        exit 1
+    fi
+    version=$(sed -n 's/^project(Svodar VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
+    [ -n "$version" ] || { echo "$0 release: no version in CMakeLists.txt" >&2; exit 1; }
+    rm -rf build-release build-release-deb build-release-win64
+    rm -f "dist/svodar_${version}_"*.deb "dist/svodar-$version-win64".* dist/SHA256SUMS
+    BUILD_DIR=build-release sh tools/dev.sh deb
+    BUILD_DIR=build-release WIN_BUILD_DIR="$PWD/build-release-win64" sh tools/dev.sh windows
+    # The Wine test retakes the Windows screenshot; the tree stays as committed.
+    git checkout -q -- docs/screenshot-windows.png
+    (cd dist && ls "svodar_${version}_"*.deb "svodar-$version-win64".* | LC_ALL=C sort |
+        xargs sha256sum --) > dist/SHA256SUMS.tmp
+    mv dist/SHA256SUMS.tmp dist/SHA256SUMS
+    echo "Release $version in dist/:"
+    cat dist/SHA256SUMS
+    ;;
 *)
-    echo "usage: $0 demo|test|gui|deb|windows" >&2
+    echo "usage: $0 demo|test|gui|deb|windows|release" >&2
     exit 64
     ;;
 esac

@@ -222,8 +222,15 @@ build_svodar() {
         rm -rf "$WIN_BUILD_DIR"
     fi
     say "Building Svodar in $WIN_BUILD_DIR"
+    # Two builds of one commit give the same zip: no build path in the programs,
+    # no link time in their PE headers; strip writes SOURCE_DATE_EPOCH into the
+    # headers of what it strips, and zipdir.py into the entries.
+    SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$ROOT" log -1 --format=%ct 2>/dev/null || date +%s)}
+    export SOURCE_DATE_EPOCH
     cmake -S "$ROOT" -B "$WIN_BUILD_DIR" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" \
         -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$ROOT=." \
+        -DCMAKE_EXE_LINKER_FLAGS=-Wl,--no-insert-timestamp \
         -DCMAKE_FIND_ROOT_PATH="$stamp" -DCMAKE_PREFIX_PATH="$stamp" \
         -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR="$HOST_CMAKE_DIR"
     printf '%s' "$stamp" > "$WIN_BUILD_DIR/.prefixes"

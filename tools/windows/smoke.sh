@@ -29,11 +29,18 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/svodar-smoke.XXXXXX")
 export WINEPREFIX="$WORK/wine" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # A Russian Windows: ANSI code page 1251, console code page 866.
 export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+# A run that ends before finish() (a command failing under set -e, a signal)
+# says so and where, instead of ending without a word.
+FINISHED=0
+STEP="setting up"
 cleanup() {
-    wineserver -k 2>/dev/null || true
+    status=$?
+    [ "$FINISHED" = 1 ] || echo "FAILED the test ended early (exit $status) after: $STEP"
+    timeout 30 wineserver -k 2>/dev/null || true
     rm -rf "$WORK"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 1' INT TERM
 
 PASSED=0
 FAILED=0
@@ -43,9 +50,11 @@ fail() { FAILED=$((FAILED + 1)); echo "FAILED $*"; }
 check() {
     what=$1
     shift
+    STEP="the check \"$what\""
     if "$@" > "$WORK/check.log" 2>&1; then pass "$what"; else fail "$what"; sed 's/^/       /' "$WORK/check.log"; fi
 }
 finish() {
+    FINISHED=1
     echo "$PASSED passed, $FAILED failed"
     [ "$FAILED" -eq 0 ] && exit 0
     exit 1
@@ -79,7 +88,11 @@ same_as_linux() {
     diff "$WORK/names.linux" "$WORK/names.win" || return 1
     [ -s "$WORK/names.linux" ] || { echo "no summed files"; return 1; }
     while IFS= read -r f; do
-        crlf "$2/$f" | cmp - "$1/$f" || return 1
+        if ! crlf "$2/$f" | cmp -s - "$1/$f"; then
+            echo "$f differs from the Linux build's (< Linux, > Windows):"
+            crlf "$2/$f" | diff - "$1/$f" | tr -d '\r' | head -n 12
+            return 1
+        fi
     done < "$WORK/names.linux"
 }
 
@@ -173,9 +186,14 @@ check "svodar.exe carries the version resource 1.0.0.0, 040904b0, ProductName Sv
 
 # --- svodar-cli.exe ----------------------------------------------------
 CLI="$APP/svodar-cli.exe"
-timeout 120 wine wineboot -i > "$WORK/wineboot.log" 2>&1 || true
-wineserver -w
-ln -s "$DATA" "$WINEPREFIX/dosdevices/d:"
+STEP="making the Wine prefix"
+timeout 180 wine wineboot -i > "$WORK/wineboot.log" 2>&1 ||
+    echo "       wineboot -i: exit $?, $(tail -n 3 "$WORK/wineboot.log")"
+timeout 120 wineserver -w || { echo "       the prefix's processes still run after 120 s"; wineserver -k || true; }
+ln -sfn "$DATA" "$WINEPREFIX/dosdevices/d:"
+# One server for all that follows: no program waits for a server that is
+# just ending or starting.
+wineserver -p 2>/dev/null || true
 
 cli_version() {
     wine_run "$WORK/out" "$WORK/err" "$CLI" --version
@@ -285,56 +303,111 @@ check "svodar-cli.exe on a malformed report: exit 1, the Linux build's message, 
 GUI_OUT="$DATA/Отчёты за квартал/Сводные из окна"
 # The dialog font "MS Shell Dlg" is a serif face in a bare Wine prefix;
 # Liberation Sans has the metrics of the sans face Windows uses.
+STEP="setting the dialog font"
 for font in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma"; do
-    wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
-        /v "$font" /d "Liberation Sans" /f > /dev/null 2>&1
+    timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+        /v "$font" /d "Liberation Sans" /f > /dev/null 2>&1 || echo "       (\"$font\" keeps Wine's font)"
 done
 
+# The names of the windows on the screen, for a failing check to show.
+windows_shown() {
+    echo "windows on the screen:"
+    timeout 10 xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | sed 's/^/  /'
+}
+
+STEP="starting svodar.exe"
 wine "$APP/svodar.exe" > "$WORK/gui.log" 2>&1 &
 GUI_PID=$!
-WID=$(timeout 30 xdotool search --sync --onlyvisible --name '^Сводарь 1\.2$' 2>/dev/null | head -n 1 || true)
-if [ -n "$WID" ]; then pass "svodar.exe shows its window"; else fail "svodar.exe shows its window"; fi
+WID=
+gui_window() {
+    WID=$(timeout 60 xdotool search --sync --onlyvisible --name '^Сводарь 1\.2$' 2>/dev/null | head -n 1 || true)
+    [ -n "$WID" ] && return 0
+    echo "no window \"Сводарь 1.2\" after 60 s"
+    windows_shown
+    echo "its output:"
+    cat "$WORK/gui.log"
+    return 1
+}
+check "svodar.exe shows its window" gui_window
 
-# type_into X Y TEXT: clicks at X,Y in the window and enters TEXT. It goes
-# through the clipboard: Wine loses Cyrillic letters typed by xdotool.
+# clipboard_holds TEXT: waits up to 5 s for the clipboard to hold TEXT; what
+# it held last is in $WORK/clip.
+clipboard_holds() {
+    for _ in 1 2 3 4 5 6 7 8 9 10; do
+        timeout 5 xclip -selection clipboard -o > "$WORK/clip" 2>/dev/null || : > "$WORK/clip"
+        [ "$(cat "$WORK/clip")" = "$1" ] && return 0
+        sleep 0.5
+    done
+    return 1
+}
+# type_into X Y TEXT: clicks the field at X,Y in the window and enters TEXT,
+# then reads the field back, up to five times. It goes through the clipboard:
+# Wine loses Cyrillic letters typed by xdotool. Wine notices a new clipboard
+# in the background, and a window that has only just appeared may miss a click:
+# a paste can bring the previous text, or nothing.
 type_into() {
-    xdotool mousemove --window "$WID" "$1" "$2" click 1
-    printf '%s' "$3" | xclip -selection clipboard -i
-    sleep 0.3
-    xdotool key ctrl+v
-    # Wine asks for the clipboard after the key: the next text must wait.
-    sleep 0.7
+    try=0
+    for pause in 0.3 0.6 1 2 4; do
+        try=$((try + 1))
+        xdotool mousemove --window "$WID" "$1" "$2" click 1
+        printf '%s' "$3" | xclip -selection clipboard -i
+        sleep "$pause"
+        xdotool key ctrl+a ctrl+v
+        sleep 0.5
+        # Copy the field over other clipboard text: only a copy that took
+        # place can bring TEXT back.
+        printf '(nothing copied)' | xclip -selection clipboard -i
+        sleep 0.5
+        xdotool key ctrl+a ctrl+c
+        if clipboard_holds "$3"; then
+            xdotool key End
+            return 0
+        fi
+        echo "try $try: the field at $1,$2 holds \"$(cat "$WORK/clip")\", not \"$3\"" | tee -a "$WORK/retries"
+    done
+    return 1
 }
 gui_sums() {
-    [ -n "$WID" ] || return 1
-    type_into 115 30 12345678
-    type_into 115 70 "$(winpath "$IN")"
-    type_into 115 110 "$(winpath "$GUI_OUT")"
+    [ -n "$WID" ] || { echo "no window"; return 1; }
+    type_into 115 30 12345678 || return 1
+    type_into 115 70 "$(winpath "$IN")" || return 1
+    type_into 115 110 "$(winpath "$GUI_OUT")" || return 1
     sleep 0.5
-    import -window "$WID" -strip "$WORK/screenshot.png"
+    timeout 30 import -window "$WID" -strip "$WORK/screenshot.png" || echo "no screenshot"
     xdotool mousemove --window "$WID" 159 141 click 1
-    box=$(timeout 30 xdotool search --sync --onlyvisible --name '^Всё хорошо$' 2>/dev/null | head -n 1 || true)
-    [ -n "$box" ] || { echo "no message box \"Всё хорошо\""; return 1; }
+    box=$(timeout 60 xdotool search --sync --onlyvisible --name '^Всё хорошо$' 2>/dev/null | head -n 1 || true)
+    if [ -z "$box" ]; then
+        echo "no message box \"Всё хорошо\" 60 s after \"Старт!\""
+        windows_shown
+        return 1
+    fi
     # Close the box with Enter; a key that comes before the box has the focus
     # is lost, so try again until it is gone.
-    for _ in 1 2 3 4 5; do
+    for _ in $(seq 30); do
         xdotool mousemove --window "$box" 10 10 click 1 key Return 2>/dev/null || true
         sleep 1
-        xdotool search --onlyvisible --name '^Всё хорошо$' > /dev/null 2>&1 || break
+        timeout 10 xdotool search --onlyvisible --name '^Всё хорошо$' > /dev/null 2>&1 || break
     done
+    if timeout 10 xdotool search --onlyvisible --name '^Всё хорошо$' > /dev/null 2>&1; then
+        echo "the box \"Всё хорошо\" is still open after 30 times Enter"
+        windows_shown
+        return 1
+    fi
     same_as_linux "$GUI_OUT" "$WORK/linux-summed"
 }
 check "svodar.exe: the three fields filled, \"Старт!\" shows \"Всё хорошо\" and writes the Linux build's reports" gui_sums
+[ ! -s "$WORK/retries" ] || sed 's/^/       (retried) /' "$WORK/retries"
 
 gui_closes() {
-    [ -n "$WID" ] || return 1
+    [ -n "$WID" ] || { echo "no window"; return 1; }
     # Without a window manager there is no close button: taskkill without /f
     # sends the window WM_CLOSE, as the button would.
-    timeout 20 wine taskkill /im svodar.exe > /dev/null 2>&1 || true
+    timeout 60 wine taskkill /im svodar.exe > "$WORK/taskkill.log" 2>&1 || true
     RC=0
-    if ! timeout 20 sh -c "while kill -0 $GUI_PID 2>/dev/null; do sleep 0.2; done"; then
-        echo "still running; open windows:"
-        xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null
+    if ! timeout 30 sh -c "while kill -0 $GUI_PID 2>/dev/null; do sleep 0.2; done"; then
+        echo "still running 30 s after taskkill, which said:"
+        cat "$WORK/taskkill.log"
+        windows_shown
         return 1
     fi
     wait "$GUI_PID" || RC=$?
