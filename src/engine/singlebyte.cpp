@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string_view>
 
 namespace reading {
@@ -69,12 +70,18 @@ QByteArray declaredEncoding(const char *text, qint64 size)
 
 const ByteTable *byteTable(const QByteArray &encoding)
 {
-    thread_local std::map<QByteArray, std::unique_ptr<ByteTable>> tables;
+    // One cache for the process, not one per thread: on MinGW a thread_local
+    // object's destructor runs after the thread's copy of it has been freed
+    // (emulated TLS is let go first), which corrupts the heap now and then.
+    // A table, once made, stays until the process ends.
+    static std::mutex mutex;
+    static std::map<QByteArray, std::unique_ptr<ByteTable>> tables;
     const QByteArray key = encoding.toLower();
     for (const char *native : {"utf-8", "utf-16", "utf-16le", "utf-16be", "iso-8859-1", "us-ascii"}) {
         if (key == native)
             return nullptr; // expat's own, and quick
     }
+    const std::lock_guard lock(mutex);
     auto found = tables.find(key);
     if (found != tables.end())
         return found->second.get();

@@ -41,6 +41,7 @@ struct ByteTable
 QByteArray declaredEncoding(const char *text, qint64 size);
 
 // The table for a single-byte encoding that leaves ASCII as it is, or null.
+// Any thread may ask; each table is made once and kept while the process runs.
 const ByteTable *byteTable(const QByteArray &encoding);
 
 // Writes the UTF-8 form of n bytes of text to out and returns its length.

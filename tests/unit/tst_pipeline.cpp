@@ -66,9 +66,15 @@ void TestPipeline::threadCountDoesNotChangeTheResult()
     std::vector<double> expected(6, 0.0); // cell (group g, col c) -> 3 * g + c
     for (int f = 0; f < 60; ++f) {
         const int group = f % 2;
-        QByteArray xml = "<report code=\"F" + QByteArray::number(group)
-            + "\" year=\"2014\" period=\"4\"><title><item name=\"n\" value=\"" + QByteArray::number(f)
-            + "\"/></title><sections><section code=\"1\"><row code=\"1\">";
+        // Every third file is in windows-1251, read by table on whichever
+        // thread takes it: a table made on a thread outlives the thread.
+        const bool cyrillic = f % 3 == 0;
+        QByteArray xml = cyrillic ? "<?xml version=\"1.0\" encoding=\"windows-1251\"?>" : "";
+        xml += "<report code=\"F" + QByteArray::number(group)
+            + "\" year=\"2014\" period=\"4\"><title><item name=\"n\" value=\"" + QByteArray::number(f) + "\"/>";
+        if (cyrillic)
+            xml += "<item name=\"org\" value=\"\xc1\xee\xeb\xfc\xed\xe8\xf6\xe0 " + QByteArray::number(f) + "\"/>";
+        xml += "</title><sections><section code=\"1\"><row code=\"1\">";
         for (int c = 0; c < 3; ++c) {
             const double v = (f % 7 == 0 ? 1e16 : 1.0) * small(random);
             const QByteArray text = QByteArray::number(v, 'g', 17);
@@ -85,6 +91,7 @@ void TestPipeline::threadCountDoesNotChangeTheResult()
         Summer summer;
         summer.setReaderThreads(threads);
         QVERIFY(summer.readReports(in.path()));
+        QCOMPARE(summer.titleItemMap().value(QStringLiteral("org")), QStringLiteral("Больница 57"));
         const QString dir = out.filePath(QString::number(threads));
         QVERIFY(summer.writeReports(dir, QStringLiteral("1")));
         for (int g = 0; g < 2; ++g) {
