@@ -268,6 +268,13 @@ public:
     // when a nested file would hold more cells than it may.
     bool addCell(quint32 col, double value, bool mayHandOver)
     {
+        // The usual file: one section with one row open in it.
+        if (!nested && validSections.size() == 1 && validRows.size() == 1
+            && validRows.front() > validSections.front()) {
+            report->cells.push_back({rowFor(validSections.front(), validRows.front()), col, value});
+            handOver(mayHandOver);
+            return true;
+        }
         // The valid rows open below the section of frame i.
         auto rowsBelow = [this](int i) { return std::upper_bound(validRows.begin(), validRows.end(), i); };
         if (nested) {
@@ -288,14 +295,7 @@ public:
                 report->cells.push_back({row, col, value});
             }
         }
-        if (!nested && mayHandOver && *sink && report->cells.size() >= PartCells) {
-            const auto sent = quint32(report->rows.size());
-            (*sink)(*report);
-            report->rowBase += sent;
-            report->rows.clear();
-            report->cells.clear();
-            report->cells.reserve(PartCells); // the next part is as large
-        }
+        handOver(mayHandOver);
         return true;
     }
 
@@ -315,6 +315,20 @@ public:
     }
 
 private:
+    // Hands the cells gathered so far over as a part, once there are enough
+    // of them and nothing before them can come later.
+    void handOver(bool mayHandOver)
+    {
+        if (!nested && mayHandOver && *sink && report->cells.size() >= PartCells) {
+            const auto sent = quint32(report->rows.size());
+            (*sink)(*report);
+            report->rowBase += sent;
+            report->rows.clear();
+            report->cells.clear();
+            report->cells.reserve(PartCells); // the next part is as large
+        }
+    }
+
     // The index of the row that a cell in row frame rowFrame adds to under the
     // section of frame sectionFrame. Each row element gets its own entry; the
     // store brings equal rows together.

@@ -113,7 +113,13 @@ public:
                     cols->reserve(run - i);
                 }
             }
-            double &total = (*cols)[cell.col];
+            // The cells of a row come one after another, mostly in the order
+            // of its columns: each is looked for first after the one before.
+            if (cols != m_lastCols) {
+                m_lastCols = cols;
+                m_next = 0;
+            }
+            double &total = cols->total(cell.col, &m_next);
             total = total + cell.value;
         }
     }
@@ -124,6 +130,8 @@ private:
     RowMap *m_rows = nullptr; // of section m_section, the last one used
     quint32 m_section = 0;
     std::vector<ColMap *> m_cols; // by row index of the file
+    ColMap *m_lastCols = nullptr;  // the row of the last cell added
+    std::size_t m_next = 0;        // in it, the place after that cell's column
 };
 
 // Parses the files on worker threads while the calling thread adds their results
