@@ -522,11 +522,23 @@ struct ReportWalk::State
             break;
         case 'r':
             if (is(name, "row")) {
-                Grid::Frame &f = grid.push(false, textOf(attribute(atts, "code")), elementCount);
-                const char *values[] = {attribute(atts, "s1"), attribute(atts, "s2"),
-                                        attribute(atts, "s3")};
-                for (int i = 0; i < 3; ++i)
-                    f.s[i].assign(values[i] ? values[i] : "");
+                // The row's attributes in one pass (the parser refuses repeated ones).
+                const char *code = nullptr;
+                const char *values[3] = {};
+                for (const XML_Char **a = atts; *a; a += 2) {
+                    const char *n = a[0];
+                    if (n[0] == 's' && n[1] >= '1' && n[1] <= '3' && n[2] == '\0')
+                        values[n[1] - '1'] = a[1];
+                    else if (is(n, "code"))
+                        code = a[1];
+                }
+                Grid::Frame &f = grid.push(false, textOf(code), elementCount);
+                for (int i = 0; i < 3; ++i) {
+                    if (values[i])
+                        f.s[i].assign(values[i]);
+                    else
+                        f.s[i].clear();
+                }
             } else if (!reportFound && is(name, "report")) {
                 reportFound = true;
                 report->key = {textAttribute(atts, "code"), textAttribute(atts, "year"),
