@@ -56,7 +56,7 @@ fi
 
 # --- build -------------------------------------------------------------------
 targets=(svodar-genreports)
-[ "$XMLWF_ONLY" = 1 ] || targets+=(svodar-cli)
+[ "$XMLWF_ONLY" = 1 ] || targets+=(svodar-cli svodar-parsefloor)
 cmake_args=(-S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF)
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ] && command -v ninja >/dev/null 2>&1; then
     cmake_args+=(-G Ninja)
@@ -69,6 +69,7 @@ cmake --build "$BUILD_DIR" --target "${targets[@]}" >"$BUILD_DIR/bench-build.log
     || { tail -40 "$BUILD_DIR/bench-build.log" >&2; die "build failed (see $BUILD_DIR/bench-build.log)"; }
 GEN=$BUILD_DIR/bench/svodar-genreports
 CLI=$BUILD_DIR/src/cli/svodar-cli
+FLOOR=$BUILD_DIR/bench/svodar-parsefloor
 [ -x "$GEN" ] || die "no $GEN"
 [ "$XMLWF_ONLY" = 1 ] || [ -x "$CLI" ] || die "no $CLI"
 
@@ -184,7 +185,7 @@ cpu_busy() {
 }
 BUSY_BEFORE=$(cpu_busy)
 
-declare -A SIZE_MB WALL_S CPU_S RSS_S BEST_S WALL_X CPU_X RSS_X BEST_X
+declare -A SIZE_MB WALL_S CPU_S RSS_S BEST_S WALL_X CPU_X RSS_X BEST_X WALL_P CPU_P RSS_P BEST_P
 RESULTS=$WORK/results.txt
 
 # --- measure -----------------------------------------------------------------
@@ -226,7 +227,15 @@ for c in "${CORPORA[@]}"; do
         fi
         # shellcheck disable=SC2086
         EXPECT_EMPTY_OUTPUT=1 measure_once "xmlwf $c" ":" xargs -0 -a "$dir/files.lst" xmlwf ${XMLWF_OPTS[$c]}
+        # On B also expat alone, fed in blocks as svodar-cli's reader feeds it.
+        if [ "$c" = B ] && [ "$XMLWF_ONLY" != 1 ]; then
+            EXPECT_EMPTY_OUTPUT=1 measure_once "floor $c" ":" xargs -0 -a "$dir/files.lst" "$FLOOR"
+        fi
     done
+    if [ "$c" = B ] && [ "$XMLWF_ONLY" != 1 ]; then
+        summarise "floor $c"
+        WALL_P[$c]=$MED_WALL CPU_P[$c]=$MED_CPU RSS_P[$c]=$MED_RSS_MIB BEST_P[$c]=$MIN_WALL
+    fi
     if [ "$XMLWF_ONLY" != 1 ]; then
         summarise "svodar $c"
         WALL_S[$c]=$MED_WALL CPU_S[$c]=$MED_CPU RSS_S[$c]=$MED_RSS_MIB BEST_S[$c]=$MIN_WALL
@@ -261,7 +270,7 @@ fi
     echo "Svodar benchmark — $(date -u '+%Y-%m-%d %H:%M UTC'), $(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo '?')," \
          "$(nproc) cores, $(sed -n 's/^model name\s*: //p' /proc/cpuinfo | head -1)," \
          "CPU busy before the runs $BUSY_BEFORE, after $(cpu_busy), $(xmlwf -v 2>&1 | head -1)"
-    echo "Medians of $RUNS runs ($SMALL_RUNS on W and U) (best wall: the fastest run); CPU = user + sys; MB = 10^6 bytes; peak = max RSS."
+    echo "Medians of $RUNS runs (${M_RUNS:-$RUNS} on M, $SMALL_RUNS on W and U) (best wall: the fastest run); CPU = user + sys; MB = 10^6 bytes; peak = max RSS."
     [ -n "$START_MS" ] && echo "Starting and ending a process (fastest of 21 runs): $START_MS."
     [[ " ${CORPORA[*]} " == *" W "* ]] && echo "W: xmlwf has no windows-1251 decoder on Linux, so it reads W with ${XMLWF_OPTS[W]} (one byte per character, same work)."
     echo
@@ -274,6 +283,10 @@ fi
         fi
         printf '%-6s %-9s %-7s %9s %9s %9s %10s %11s\n' "$c" "${SIZE_MB[$c]}MB" xmlwf "${WALL_X[$c]}" "${CPU_X[$c]}" \
             "$(calc "${SIZE_MB[$c]} / ${WALL_X[$c]}" 1)" "${RSS_X[$c]}" "${BEST_X[$c]}"
+        if [ -n "${WALL_P[$c]:-}" ]; then
+            printf '%-6s %-9s %-7s %9s %9s %9s %10s %11s\n' "$c" "${SIZE_MB[$c]}MB" floor "${WALL_P[$c]}" "${CPU_P[$c]}" \
+                "$(calc "${SIZE_MB[$c]} / ${WALL_P[$c]}" 1)" "${RSS_P[$c]}" "${BEST_P[$c]}"
+        fi
     done
     if [ "$XMLWF_ONLY" != 1 ]; then
         echo
@@ -330,6 +343,8 @@ fi
                 B)
                     printf '  B: wall ratio %s (goal <= 1.2) %s; CPU ratio %s (no goal); peak %s MiB (goal <= 250) %s\n' \
                         "$wr" "$(check "$wr <= 1.2")" "$cr" "${RSS_S[B]}" "$(check "${RSS_S[B]} <= 250")"
+                    printf '     floor (expat alone, fed in 1 MiB blocks, no handlers): wall ratio %s, CPU ratio %s\n' \
+                        "$(calc "${WALL_P[B]} / ${WALL_X[B]}")" "$(calc "${CPU_P[B]} / ${CPU_X[B]}")"
                     ;;
             esac
         done

@@ -89,29 +89,31 @@ constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 // parseValue() gives by its general way, or false for any other text.
 bool quickValue(std::string_view t, double *value)
 {
-    std::size_t i = 0;
-    const bool negative = !t.empty() && t[0] == '-';
-    if (!t.empty() && (t[0] == '-' || t[0] == '+'))
-        i = 1;
-    quint64 mantissa = 0;
-    int digits = 0;
-    int fraction = -1; // digits after the separator; -1 before one
-    for (; i < t.size(); ++i) {
-        const char c = t[i];
-        if (isDigit(c)) {
-            mantissa = mantissa * 10 + quint64(c - '0');
-            ++digits;
-            fraction += fraction >= 0 ? 1 : 0;
-        } else if ((c == '.' || c == ',') && fraction < 0) {
-            fraction = 0;
-        } else {
+    const char *p = t.data();
+    const char *const end = p + t.size();
+    const bool negative = p != end && *p == '-';
+    if (p != end && (*p == '-' || *p == '+'))
+        ++p;
+    const char *const first = p;
+    quint64 mantissa = 0; // wraps on a long run of digits, which is refused below
+    while (p != end && unsigned(*p - '0') < 10)
+        mantissa = mantissa * 10 + unsigned(*p++ - '0');
+    int digits = int(p - first);
+    int fraction = 0;
+    if (p != end) {
+        if (*p != '.' && *p != ',')
             return false;
-        }
+        const char *const point = ++p;
+        while (p != end && unsigned(*p - '0') < 10)
+            mantissa = mantissa * 10 + unsigned(*p++ - '0');
+        if (p != end)
+            return false;
+        fraction = int(p - point);
+        digits += fraction;
     }
     if (digits == 0 || digits > 15)
         return false;
-    double v = double(mantissa);
-    v = fraction > 0 ? v / powers[fraction] : v * powers[0];
+    const double v = fraction > 0 ? double(mantissa) / powers[fraction] : double(mantissa);
     *value = negative ? -v : v;
     return true;
 }
@@ -417,13 +419,16 @@ char *formatTotal(double total, char *buffer)
         return layOut(buffer, std::signbit(total), "0", 1, 0);
     }
     // A whole number of up to 15 digits is exact in 15 digits and has no point.
+    // (Below 2^53 a cast to an integer and back is exact, and so is adding a
+    // half: both stand for floor() and llround(), which are calls into libm.)
     const double magnitude = std::fabs(total);
-    if (magnitude < 1e15 && magnitude == std::floor(magnitude))
+    if (magnitude < 1e15 && double(qint64(magnitude)) == magnitude)
         return std::to_chars(buffer, buffer + TotalTextMax, qint64(total)).ptr;
     // So is a number of hundredths, the usual value: any decimal of up to 15
     // digits comes back from its nearest double in 15 digits.
     if (magnitude < 1e13) {
-        const qint64 hundredths = std::llround(total * 100);
+        const double scaled = total * 100;
+        const qint64 hundredths = qint64(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
         if (double(hundredths) / 100 == total) {
             char *out = buffer;
             if (hundredths < 0)

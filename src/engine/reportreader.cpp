@@ -42,8 +42,10 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
         return report;
     }
     // Room for the cells at once (a cell takes 25 bytes of text at the least),
-    // so that the list is not copied over and over while it grows.
+    // so that the list is not copied over and over while it grows; and for the
+    // rows of a usual file, which hold some ten cells each.
     report.cells.reserve(std::size_t(std::clamp<qint64>(file.size() / 25, 0, PartCells)));
+    report.rows.reserve(std::size_t(std::clamp<qint64>(file.size() / 250, 0, PartCells / 8)));
 
     // The declaration at the start tells whether the file is turned into UTF-8
     // by table on its way to the parser.

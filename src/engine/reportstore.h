@@ -73,17 +73,17 @@ public:
     using const_iterator = std::vector<Entry>::const_iterator;
 
     // The total of a column, created with 0 when the column is new.
-    double &operator[](quint32 code)
+    double &operator[](quint32 code) { return m_entries[indexOf(code)].total; }
+
+    // The same, looked for first at *next, where the caller expects it (the
+    // place after the column it asked for last); *next is moved past it.
+    double &total(quint32 code, std::size_t *next)
     {
-        if (m_entries.empty() || m_entries.back().code < code) {
-            m_entries.push_back({code, 0.0});
-            return m_entries.back().total;
-        }
-        auto it = std::lower_bound(m_entries.begin(), m_entries.end(), code,
-                                   [](const Entry &e, quint32 c) { return e.code < c; });
-        if (it == m_entries.end() || it->code != code)
-            it = m_entries.insert(it, {code, 0.0});
-        return it->total;
+        std::size_t at = *next;
+        if (at >= m_entries.size() || m_entries[at].code != code)
+            at = indexOf(code);
+        *next = at + 1;
+        return m_entries[at].total;
     }
 
     bool contains(quint32 code) const { return find(code) != m_entries.end(); }
@@ -100,6 +100,20 @@ public:
     const_iterator end() const { return m_entries.end(); }
 
 private:
+    // The place of a column, made with a total of 0 when the column is new.
+    std::size_t indexOf(quint32 code)
+    {
+        if (m_entries.empty() || m_entries.back().code < code) {
+            m_entries.push_back({code, 0.0});
+            return m_entries.size() - 1;
+        }
+        auto it = std::lower_bound(m_entries.begin(), m_entries.end(), code,
+                                   [](const Entry &e, quint32 c) { return e.code < c; });
+        if (it == m_entries.end() || it->code != code)
+            it = m_entries.insert(it, {code, 0.0});
+        return std::size_t(it - m_entries.begin());
+    }
+
     const_iterator find(quint32 code) const
     {
         auto it = std::lower_bound(m_entries.begin(), m_entries.end(), code,

@@ -268,6 +268,13 @@ public:
     // when a nested file would hold more cells than it may.
     bool addCell(quint32 col, double value, bool mayHandOver)
     {
+        // The usual file: one section with one row open in it.
+        if (!nested && validSections.size() == 1 && validRows.size() == 1
+            && validRows.front() > validSections.front()) {
+            report->cells.push_back({rowFor(validSections.front(), validRows.front()), col, value});
+            handOver(mayHandOver);
+            return true;
+        }
         // The valid rows open below the section of frame i.
         auto rowsBelow = [this](int i) { return std::upper_bound(validRows.begin(), validRows.end(), i); };
         if (nested) {
@@ -288,14 +295,7 @@ public:
                 report->cells.push_back({row, col, value});
             }
         }
-        if (!nested && mayHandOver && *sink && report->cells.size() >= PartCells) {
-            const auto sent = quint32(report->rows.size());
-            (*sink)(*report);
-            report->rowBase += sent;
-            report->rows.clear();
-            report->cells.clear();
-            report->cells.reserve(PartCells); // the next part is as large
-        }
+        handOver(mayHandOver);
         return true;
     }
 
@@ -315,6 +315,20 @@ public:
     }
 
 private:
+    // Hands the cells gathered so far over as a part, once there are enough
+    // of them and nothing before them can come later.
+    void handOver(bool mayHandOver)
+    {
+        if (!nested && mayHandOver && *sink && report->cells.size() >= PartCells) {
+            const auto sent = quint32(report->rows.size());
+            (*sink)(*report);
+            report->rowBase += sent;
+            report->rows.clear();
+            report->cells.clear();
+            report->cells.reserve(PartCells); // the next part is as large
+        }
+    }
+
     // The index of the row that a cell in row frame rowFrame adds to under the
     // section of frame sectionFrame. Each row element gets its own entry; the
     // store brings equal rows together.
@@ -508,11 +522,23 @@ struct ReportWalk::State
             break;
         case 'r':
             if (is(name, "row")) {
-                Grid::Frame &f = grid.push(false, textOf(attribute(atts, "code")), elementCount);
-                const char *values[] = {attribute(atts, "s1"), attribute(atts, "s2"),
-                                        attribute(atts, "s3")};
-                for (int i = 0; i < 3; ++i)
-                    f.s[i].assign(values[i] ? values[i] : "");
+                // The row's attributes in one pass (the parser refuses repeated ones).
+                const char *code = nullptr;
+                const char *values[3] = {};
+                for (const XML_Char **a = atts; *a; a += 2) {
+                    const char *n = a[0];
+                    if (n[0] == 's' && n[1] >= '1' && n[1] <= '3' && n[2] == '\0')
+                        values[n[1] - '1'] = a[1];
+                    else if (is(n, "code"))
+                        code = a[1];
+                }
+                Grid::Frame &f = grid.push(false, textOf(code), elementCount);
+                for (int i = 0; i < 3; ++i) {
+                    if (values[i])
+                        f.s[i].assign(values[i]);
+                    else
+                        f.s[i].clear();
+                }
             } else if (!reportFound && is(name, "report")) {
                 reportFound = true;
                 report->key = {textAttribute(atts, "code"), textAttribute(atts, "year"),

@@ -5,19 +5,27 @@
 #include <QIODevice>
 
 #include <charconv>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
-// Collects the text in a fixed block and hands it to the device block by block,
-// so memory does not grow with the report.
+// Collects the text in a fixed block and hands it on block by block, so
+// memory does not grow with the report.
 class Output
 {
 public:
-    explicit Output(QIODevice *device)
-        : m_device(device)
+    // Takes a block; false when it was not all taken.
+    using Sink = std::function<bool(const char *, std::size_t)>;
+
+    explicit Output(Sink sink)
+        : m_sink(std::move(sink))
         , m_block(new char[BlockSize]) // filled before it is read
     {
     }
@@ -48,6 +56,16 @@ public:
     }
     void put(const std::string &text) { put(text.data(), text.size()); }
 
+    // Hands a text made elsewhere on as it is, after what came before it.
+    void pass(const std::string &text)
+    {
+        flush();
+        if (m_ok && !text.empty())
+            m_ok = m_sink(text.data(), text.size());
+    }
+    // Everything handed on so far was taken.
+    bool ok() const { return m_ok; }
+
     bool finish()
     {
         flush();
@@ -60,16 +78,21 @@ private:
     void flush()
     {
         if (m_used > 0 && m_ok)
-            m_ok = m_device->write(m_block.get(), qint64(m_used)) == qint64(m_used);
+            m_ok = m_sink(m_block.get(), m_used);
         m_used = 0;
     }
 
-    QIODevice *m_device;
+    Sink m_sink;
     std::unique_ptr<char[]> m_block;
     std::size_t m_size = BlockSize;
     std::size_t m_used = 0;
     bool m_ok = true;
 };
+
+Output::Sink deviceSink(QIODevice *device)
+{
+    return [device](const char *data, std::size_t n) { return device->write(data, qint64(n)) == qint64(n); };
+}
 
 // ` name="value"` with the value escaped so that a reader gets it back unchanged:
 // & < " as entities, tab and line ends as character references.
@@ -127,10 +150,155 @@ QString ReportWriter::form(const QString &code)
     return code.size() >= 9 ? code.mid(6, 3) : QStringLiteral("1");
 }
 
-bool ReportWriter::write(QIODevice *device, const ReportKey &key,
-                         const SectionMap &sections) const
+namespace {
+
+// A run of rows of one section, put into text on its own: a large report is
+// cut into such pieces, which several threads can put into text at once.
+struct Piece
 {
-    Output out(device);
+    SectionMap::const_iterator section;
+    RowMap::const_iterator from;
+    RowMap::const_iterator to;
+    bool opens;  // the section's start tag comes first
+    bool closes; // and its end tag last
+};
+
+// Rows a piece holds at most: some 300 KB of text each, for the usual ten columns.
+constexpr qsizetype PieceRows = 1024;
+// A report of fewer rows is put into text on one thread: starting threads
+// would cost more than they give.
+constexpr qsizetype ParallelRows = 4 * PieceRows;
+
+void putPiece(Output &out, const Piece &piece)
+{
+    if (piece.opens) {
+        char *p = out.room(32);
+        std::memcpy(p, "  <section", 10);
+        p = codeAttribute(p + 10, piece.section.key());
+        *p++ = '>';
+        *p++ = '\n';
+        out.advance(p);
+    }
+    for (auto row = piece.from; row != piece.to; ++row) {
+        const RowKey &rowKey = row.key();
+        char *p = out.room(32);
+        std::memcpy(p, "   <row", 7);
+        out.advance(codeAttribute(p + 7, rowKey.code));
+        if (!rowKey.s1.isEmpty())
+            out.put(attributeText("s1", rowKey.s1));
+        if (!rowKey.s2.isEmpty())
+            out.put(attributeText("s2", rowKey.s2));
+        if (!rowKey.s3.isEmpty())
+            out.put(attributeText("s3", rowKey.s3));
+        out.put(">\n");
+        for (const ColMap::Entry &col : row.value()) {
+            // "    <col code=\"4294967295\">" + number + "</col>\n"
+            p = out.room(32 + numbers::TotalTextMax);
+            std::memcpy(p, "    <col", 8);
+            p = codeAttribute(p + 8, col.code);
+            *p++ = '>';
+            p = numbers::formatTotal(col.total, p);
+            std::memcpy(p, "</col>\n", 7);
+            out.advance(p + 7);
+        }
+        out.put("   </row>\n");
+    }
+    if (piece.closes)
+        out.put("  </section>\n");
+}
+
+std::vector<Piece> cutIntoPieces(const SectionMap &sections, qsizetype *rowCount)
+{
+    std::vector<Piece> pieces;
+    *rowCount = 0;
+    for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
+        const RowMap &rows = section.value();
+        *rowCount += rows.size();
+        auto from = rows.cbegin();
+        do {
+            auto to = from;
+            for (qsizetype n = 0; n < PieceRows && to != rows.cend(); ++n)
+                ++to;
+            pieces.push_back({section, from, to, from == rows.cbegin(), to == rows.cend()});
+            from = to;
+        } while (from != rows.cend());
+    }
+    return pieces;
+}
+
+// Puts the pieces into text on `threads` threads and hands the texts to out in
+// order. Only a few pieces are ahead of the one being written, so memory does
+// not grow with the report. False when out did not take them all.
+bool putInParallel(Output &out, const std::vector<Piece> &pieces, int threads)
+{
+    const std::size_t window = std::size_t(2 * threads);
+    std::vector<std::string> texts(window);
+    std::vector<char> ready(window, 0);
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::size_t next = 0;    // the next piece to put into text
+    std::size_t written = 0; // pieces handed to out
+    bool stop = false;
+
+    const auto work = [&] {
+        for (;;) {
+            std::size_t i;
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return stop || next >= pieces.size() || next < written + window; });
+                if (stop || next >= pieces.size())
+                    return;
+                i = next++;
+            }
+            std::string text;
+            Output piece([&text](const char *data, std::size_t n) {
+                text.append(data, n);
+                return true;
+            });
+            putPiece(piece, pieces[i]);
+            piece.finish();
+            {
+                std::lock_guard lock(mutex);
+                texts[i % window] = std::move(text);
+                ready[i % window] = 1;
+            }
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back(work);
+
+    bool ok = true;
+    while (ok && written < pieces.size()) {
+        std::string text;
+        {
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] { return ready[written % window] != 0; });
+            text = std::move(texts[written % window]);
+            ready[written % window] = 0;
+            ++written;
+        }
+        out.pass(text);
+        ok = out.ok();
+        changed.notify_all(); // room for one more piece ahead
+    }
+    {
+        std::lock_guard lock(mutex);
+        stop = true;
+    }
+    changed.notify_all();
+    for (std::thread &t : workers)
+        t.join();
+    return ok;
+}
+
+} // namespace
+
+bool ReportWriter::write(QIODevice *device, const ReportKey &key, const SectionMap &sections,
+                         int threads) const
+{
+    Output out(deviceSink(device));
     out.put("<report");
     out.put(attributeText("code", key.code));
     out.put(attributeText("year", key.year));
@@ -140,39 +308,14 @@ bool ReportWriter::write(QIODevice *device, const ReportKey &key,
     out.put(m_title);
     out.put(" </title>\n <sections>\n");
 
-    for (auto section = sections.cbegin(); section != sections.cend(); ++section) {
-        char *p = out.room(32);
-        std::memcpy(p, "  <section", 10);
-        p = codeAttribute(p + 10, section.key());
-        *p++ = '>';
-        *p++ = '\n';
-        out.advance(p);
-        const RowMap &rows = section.value();
-        for (auto row = rows.cbegin(); row != rows.cend(); ++row) {
-            const RowKey &rowKey = row.key();
-            p = out.room(32);
-            std::memcpy(p, "   <row", 7);
-            out.advance(codeAttribute(p + 7, rowKey.code));
-            if (!rowKey.s1.isEmpty())
-                out.put(attributeText("s1", rowKey.s1));
-            if (!rowKey.s2.isEmpty())
-                out.put(attributeText("s2", rowKey.s2));
-            if (!rowKey.s3.isEmpty())
-                out.put(attributeText("s3", rowKey.s3));
-            out.put(">\n");
-            for (const ColMap::Entry &col : row.value()) {
-                // "    <col code=\"4294967295\">" + number + "</col>\n"
-                p = out.room(32 + numbers::TotalTextMax);
-                std::memcpy(p, "    <col", 8);
-                p = codeAttribute(p + 8, col.code);
-                *p++ = '>';
-                p = numbers::formatTotal(col.total, p);
-                std::memcpy(p, "</col>\n", 7);
-                out.advance(p + 7);
-            }
-            out.put("   </row>\n");
-        }
-        out.put("  </section>\n");
+    qsizetype rows = 0;
+    const std::vector<Piece> pieces = cutIntoPieces(sections, &rows);
+    if (threads > 1 && rows >= ParallelRows) {
+        if (!putInParallel(out, pieces, threads))
+            return false;
+    } else {
+        for (const Piece &piece : pieces)
+            putPiece(out, piece);
     }
     out.put(" </sections>\n</report>\n");
     return out.finish();

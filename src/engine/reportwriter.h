@@ -19,8 +19,10 @@ public:
     // made once: the okpo item first, then every other item in name order.
     ReportWriter(const QString &okpo, const TitleItems &titleItems);
 
-    // Writes one group's report. False when the device did not take all bytes.
-    bool write(QIODevice *device, const ReportKey &key, const SectionMap &sections) const;
+    // Writes one group's report. A large one is put into text on up to threads
+    // threads at once; the bytes are the same. False when the device did not
+    // take all bytes.
+    bool write(QIODevice *device, const ReportKey &key, const SectionMap &sections, int threads = 1) const;
 
     // "code_year_period.xml"
     static QString fileName(const ReportKey &key);

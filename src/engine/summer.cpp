@@ -113,7 +113,13 @@ public:
                     cols->reserve(run - i);
                 }
             }
-            double &total = (*cols)[cell.col];
+            // The cells of a row come one after another, mostly in the order
+            // of its columns: each is looked for first after the one before.
+            if (cols != m_lastCols) {
+                m_lastCols = cols;
+                m_next = 0;
+            }
+            double &total = cols->total(cell.col, &m_next);
             total = total + cell.value;
         }
     }
@@ -124,6 +130,8 @@ private:
     RowMap *m_rows = nullptr; // of section m_section, the last one used
     quint32 m_section = 0;
     std::vector<ColMap *> m_cols; // by row index of the file
+    ColMap *m_lastCols = nullptr;  // the row of the last cell added
+    std::size_t m_next = 0;        // in it, the place after that cell's column
 };
 
 // Parses the files on worker threads while the calling thread adds their results
@@ -357,8 +365,11 @@ public:
     }
 
     // Returns the message of the first group in key order that failed, or nothing.
-    QString run(int threads)
+    // A run of fewer groups than cores puts each large report into text on
+    // several of them.
+    QString run(int threads, int cores)
     {
+        m_textThreads = std::max(1, cores / int(m_groups.size()));
         std::vector<std::thread> workers;
         for (int i = 1; i < threads; ++i)
             workers.emplace_back([this] { work(); });
@@ -416,7 +427,7 @@ private:
                 // Each step is checked: a file cut short (disk full) must never
                 // take the place of a good one, nor count as written.
                 if (error.isEmpty()
-                    && (!m_writer.write(&file, group.it.key(), group.it.value()) || !file.flush()
+                    && (!m_writer.write(&file, group.it.key(), group.it.value(), m_textThreads) || !file.flush()
                         || file.error() != QFileDevice::NoError)) {
                     error = writeError(group.name);
                 }
@@ -497,6 +508,7 @@ private:
     const std::function<void(const Summer::Progress &)> &m_progress;
     QString m_folder;
     std::vector<Group> m_groups;
+    int m_textThreads = 1; // threads that put one report into text
     std::atomic<std::size_t> m_next = 0;
     std::atomic<bool> m_failed = false;
 
@@ -635,7 +647,8 @@ bool Summer::writeReports(const QString &path, const QString &okpo)
     // threads than there are cores, unless a thread count was set.
     const int threads = std::clamp(readerThreads > 0 ? readerThreads : std::max(QThread::idealThreadCount(), 8),
                                    1, int(std::min<qsizetype>(reports.size(), 16)));
-    const QString error = GroupWriter(dir, reports, writer, progress).run(threads);
+    const int cores = readerThreads > 0 ? readerThreads : QThread::idealThreadCount();
+    const QString error = GroupWriter(dir, reports, writer, progress).run(threads, cores);
     if (!error.isEmpty()) {
         setError(error);
         return false;

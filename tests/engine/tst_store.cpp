@@ -51,12 +51,23 @@ private slots:
     {
         QFETCH(QList<quint32>, insertOrder);
         ColMap cols;
+        ColMap hinted; // the same through the look-up that first tries the next place
+        std::size_t next = 0;
         QMap<quint32, double> expected;
         for (int i = 0; i < insertOrder.size(); ++i) {
             cols[insertOrder.at(i)] += i + 1;
+            hinted.total(insertOrder.at(i), &next) += i + 1;
             expected[insertOrder.at(i)] += i + 1;
+            // Again from the start, as for the next file's row: every hint leads to the right total.
+            std::size_t fromStart = 0;
+            for (const quint32 code : insertOrder.mid(0, i + 1))
+                QCOMPARE(hinted.total(code, &fromStart), expected.value(code));
         }
         QCOMPARE(cols.size(), std::size_t(expected.size()));
+        QVERIFY(std::equal(cols.begin(), cols.end(), hinted.begin(), hinted.end(),
+                           [](const ColMap::Entry &a, const ColMap::Entry &b) {
+                               return a.code == b.code && a.total == b.total;
+                           }));
         QList<quint32> codes;
         QList<double> totals;
         for (const auto &entry : cols) {

@@ -629,11 +629,23 @@ private slots:
         QCOMPARE(tu::titleDump(second.titleItemMap()), tu::titleDump(expectedTitles));
     }
 
+    // A large report is put into text in pieces of 1024 rows on several threads;
+    // the bytes must be those of one thread wherever the pieces and sections end.
+    void resultDoesNotDependOnThreadCount_data()
+    {
+        QTest::addColumn<QList<int>>("sectionRows"); // one large file; none: 40 small ones
+        QTest::newRow("many small reports") << QList<int>{};
+        QTest::newRow("one section, four pieces exactly") << QList<int>{4096};
+        QTest::newRow("one section, a row past the pieces") << QList<int>{4097};
+        QTest::newRow("sections ending around pieces") << QList<int>{1023, 1, 1024, 1025, 2049};
+        QTest::newRow("many one-row sections") << QList<int>(4100, 1);
+    }
     void resultDoesNotDependOnThreadCount()
     {
-        const QString in = m_work.filePath("threads-in");
+        QFETCH(QList<int>, sectionRows);
+        const QString in = freshOutput();
         QVERIFY(QDir().mkpath(in));
-        for (int i = 0; i < 40; ++i) {
+        for (int i = 0; sectionRows.isEmpty() && i < 40; ++i) {
             QByteArray cells;
             for (int r = 0; r < 6; ++r)
                 for (int c = 0; c < 3; ++c) {
@@ -646,6 +658,21 @@ private slots:
                     + "\"/></title><sections>" + cells + "</sections></report>";
             QVERIFY(tu::writeFile(QStringLiteral("%1/f%2.xml").arg(in).arg(i), doc));
         }
+        if (!sectionRows.isEmpty()) {
+            QByteArray doc = "<report code=\"L\" year=\"2014\" period=\"1\"><sections>";
+            for (int s = 0; s < sectionRows.size(); ++s) {
+                doc += "<section code=\"" + QByteArray::number(s) + "\">";
+                for (int r = 0; r < sectionRows.at(s); ++r) {
+                    doc += "<row code=\"" + QByteArray::number(r) + "\"" + (r % 5 == 0 ? " s1=\"&amp;\"" : "") + ">";
+                    for (int c = 0; c < 1 + r % 3; ++c)
+                        doc += "<col code=\"" + QByteArray::number(c) + "\">" + QByteArray::number(r * 0.25 - c, 'g', 17) + "</col>";
+                    doc += "</row>";
+                }
+                doc += "</section>";
+            }
+            QVERIFY(tu::writeFile(in + "/large.xml", doc + "</sections></report>"));
+        }
+        const qsizetype groups = sectionRows.isEmpty() ? 3 : 1;
         QMap<QString, QByteArray> reference;
         for (int threads : {1, 4, 2, 0}) {
             Summer summer;
@@ -654,7 +681,7 @@ private slots:
             const QString out = freshOutput();
             QVERIFY(summer.writeReports(out, "42"));
             const auto files = snapshot(out);
-            QCOMPARE(files.size(), 3);
+            QCOMPARE(files.size(), groups);
             if (reference.isEmpty())
                 reference = files;
             else
@@ -726,12 +753,23 @@ private slots:
                               "  <item name=\"okpo\" value=\"1\"/>\n", "", "5"));
     }
 
+    void incompleteWriteIsReported_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::newRow("small report") << 1;
+        QTest::newRow("large report, put into text on several threads") << 20000;
+    }
     void incompleteWriteIsReported()
     {
         // The file-size limit of the process makes every write past 100 bytes fail
         // with EFBIG (SIGXFSZ ignored), which works for root as well.
+        QFETCH(int, rows);
+        QByteArray cells;
+        for (int r = 0; r < rows; ++r)
+            cells += tu::cell("1", QByteArray::number(r), "1", "5");
         Summer summer;
-        QVERIFY(!readInputs(summer, {{"a.xml", groupReport("F", "1", "1", "5")}}).isEmpty());
+        summer.setReaderThreads(2);
+        QVERIFY(!readInputs(summer, {{"a.xml", tu::report("code=\"F\" year=\"1\" period=\"1\"", cells)}}).isEmpty());
         const QString out = freshOutput();
         QVERIFY(QDir().mkpath(out));
         const QByteArray old = "old content that must survive";
