@@ -307,12 +307,18 @@ private slots:
         QTest::newRow("s1 and s3") << QByteArray(" s3=\"c\" s1=\"a\"") << QByteArray(" s1=\"a\" s3=\"c\"");
         QTest::newRow("blank is not empty") << QByteArray(" s1=\" \"") << QByteArray(" s1=\" \"");
         QTest::newRow("other attributes dropped") << QByteArray(" S1=\"x\" s4=\"y\" s2=\"b\"") << QByteArray(" s2=\"b\"");
+        QTest::newRow("names that begin like s1")
+            << QByteArray(" s=\"x\" s0=\"x\" s10=\"x\" s1x=\"x\" codes=\"x\" s3=\"c\"") << QByteArray(" s3=\"c\"");
     }
     void rowAttributes()
     {
         QFETCH(QByteArray, inputAttrs);
         QFETCH(QByteArray, outputAttrs);
-        const QByteArray in = "<report code=\"F\" year=\"1\" period=\"1\"><sections><section code=\"1\"><row code=\"1\""
+        // An earlier row with every attribute, which adds nothing: nothing of it
+        // may stay with the row read after it.
+        const QByteArray in = "<report code=\"F\" year=\"1\" period=\"1\"><sections>"
+                              "<section code=\"1\"><row code=\"1\" s1=\"x\" s2=\"y\" s3=\"z\"/></section>"
+                              "<section code=\"1\"><row code=\"1\""
                 + inputAttrs + "><col code=\"1\">5</col></row></section></sections></report>";
         Summer summer;
         QVERIFY(!readInputs(summer, {{"a.xml", in}}).isEmpty());

@@ -72,6 +72,10 @@ void TestNumbers::totalText_data()
     QTest::newRow("exact tie rounds to even, up") << 1.000091552734375 << "1.00009155273438";
     QTest::newRow("many decimals") << 12345.678901234567 << "12345.6789012346";
     QTest::newRow("overflowed sum") << HUGE_VAL << "inf";
+    QTest::newRow("hundredths below 1e13") << 9999999999999.99 << "9999999999999.99";
+    QTest::newRow("negative hundredths, rounding away from zero") << -2.675 << "-2.675";
+    QTest::newRow("a whole number by a hair") << 2.0000000000000004 << "2";
+    QTest::newRow("whole at 2^53 is past 15 digits") << 9007199254740992.0 << "9.00719925474099e+15";
 }
 
 void TestNumbers::totalText()
@@ -204,6 +208,14 @@ void TestNumbers::values_data()
     QTest::newRow("exponent without digits") << QByteArray("1e") << false << 0.0;
     QTest::newRow("point alone") << QByteArray(".") << false << 0.0;
     QTest::newRow("sign alone") << QByteArray("-") << false << 0.0;
+    QTest::newRow("signed leading point") << QByteArray("-.5") << true << -0.5;
+    QTest::newRow("signed trailing comma") << QByteArray("+5,") << true << 5.0;
+    QTest::newRow("15 digits") << QByteArray("-1234567890.12345") << true << -1234567890.12345;
+    QTest::newRow("16 digits") << QByteArray("1234567890123.456") << true << 1234567890123.456;
+    QTest::newRow("zeros before 15 digits") << QByteArray("0000123456789012345") << true << 123456789012345.0;
+    QTest::newRow("20 digits") << QByteArray("18446744073709551617") << true << 18446744073709551617.0;
+    QTest::newRow("sign after digits") << QByteArray("5-") << false << 0.0;
+    QTest::newRow("separator then sign") << QByteArray("5.-1") << false << 0.0;
 }
 
 void TestNumbers::values()
