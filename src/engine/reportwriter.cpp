@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -232,8 +233,7 @@ std::vector<Piece> cutIntoPieces(const SectionMap &sections, qsizetype *rowCount
 bool putInParallel(Output &out, const std::vector<Piece> &pieces, int threads)
 {
     const std::size_t window = std::size_t(2 * threads);
-    std::vector<std::string> texts(window);
-    std::vector<char> ready(window, 0);
+    std::vector<std::optional<std::string>> texts(window); // piece i's at i % window, once made
     std::mutex mutex;
     std::condition_variable changed;
     std::size_t next = 0;    // the next piece to put into text
@@ -260,7 +260,6 @@ bool putInParallel(Output &out, const std::vector<Piece> &pieces, int threads)
             {
                 std::lock_guard lock(mutex);
                 texts[i % window] = std::move(text);
-                ready[i % window] = 1;
             }
             changed.notify_all();
         }
@@ -274,9 +273,10 @@ bool putInParallel(Output &out, const std::vector<Piece> &pieces, int threads)
         std::string text;
         {
             std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return ready[written % window] != 0; });
-            text = std::move(texts[written % window]);
-            ready[written % window] = 0;
+            std::optional<std::string> &made = texts[written % window];
+            changed.wait(lock, [&] { return made.has_value(); });
+            text = std::move(*made);
+            made.reset();
             ++written;
         }
         out.pass(text);

@@ -369,7 +369,7 @@ public:
     // several of them.
     QString run(int threads, int cores)
     {
-        m_textThreads = std::max(1, cores / int(m_groups.size()));
+        m_textThreads = std::max(1, cores / std::max(1, int(m_groups.size())));
         std::vector<std::thread> workers;
         for (int i = 1; i < threads; ++i)
             workers.emplace_back([this] { work(); });
