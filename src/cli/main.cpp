@@ -3,6 +3,7 @@
 
 #include "console.h"
 #include "csv.h"
+#include "messages.h"
 #include "progress.h"
 #include "summer.h"
 #include "target.h"
@@ -167,7 +168,7 @@ int main(int argc, char *argv[])
             continue;
         const QString file = parser.value(option);
         if (!target::save(file, table(summer.fileRecords()))) {
-            print(stderr, QStringLiteral("Ошибка записи: Не удалось записать файл ") + file);
+            print(stderr, QStringLiteral("Ошибка записи: ") + messages::notWritten(file));
             return WriteFailure;
         }
     }

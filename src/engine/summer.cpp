@@ -1,5 +1,6 @@
 #include "summer.h"
 
+#include "messages.h"
 #include "reportreader.h"
 #include "reportwriter.h"
 
@@ -499,10 +500,7 @@ private:
     }
 
     static QString openError() { return QStringLiteral("Не получается открыть файл для записи"); }
-    static QString writeError(const QString &name)
-    {
-        return QStringLiteral("Не удалось записать файл ") + name;
-    }
+    static QString writeError(const QString &name) { return messages::notWritten(name); }
 
     const ReportWriter &m_writer;
     const std::function<void(const Summer::Progress &)> &m_progress;
@@ -615,6 +613,11 @@ QStringList Summer::warnings() const
                            .arg(record.lostNumbers));
     }
     return out;
+}
+
+RunRecord Summer::runRecord() const
+{
+    return {records, warnings(), passedOverNote(), reports, titleItems};
 }
 
 bool Summer::writeReports(const QString &path, const QString &okpo)

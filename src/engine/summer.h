@@ -3,6 +3,7 @@
 
 #include "filerecord.h"
 #include "reportstore.h"
+#include "runrecord.h"
 
 #include <QList>
 #include <QString>
@@ -56,6 +57,10 @@ public:
     // A line for the user when the run passed over more values than it could
     // keep, to end the list of them with; empty otherwise.
     QString passedOverNote() const;
+
+    // All of the above and the summed store, as a value for what the run
+    // puts out beside the summed reports.
+    RunRecord runRecord() const;
 
     // How far a run has come, for showing it.
     struct Progress

@@ -1,5 +1,6 @@
 #include "workbook.h"
 
+#include "messages.h"
 #include "numbers.h"
 #include "recordtable.h"
 #include "reportwriter.h"
@@ -375,7 +376,7 @@ QStringList Workbook::sheetNames(const QStringList &fileNames)
 
 bool Workbook::write(const QString &path)
 {
-    const QString failed = QStringLiteral("Не удалось записать файл ") + path;
+    const QString failed = messages::notWritten(path);
     errorText = failed;
     const ReportMap &reports = summer.reportMap();
     const QList<FileRecord> &records = summer.fileRecords();
