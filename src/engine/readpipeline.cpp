@@ -1,0 +1,257 @@
+// The reading threads of a run, and the merging of what they read into the
+// store on the calling thread.
+
+#include "readpipeline.h"
+
+#include "reportreader.h"
+#include "reportwriter.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+QString readErrorText(const QString &name, const FileReport &report)
+{
+    const QString prefix = QStringLiteral("Не удалось прочитать файл ") + name;
+    switch (report.status) {
+    case FileReport::Status::NoReportElement:
+        return prefix + QStringLiteral(" : не найден тег <report> или <draft>");
+    case FileReport::Status::XmlError:
+        return prefix + QStringLiteral(" : ошибка XML в строке %1, столбце %2")
+                            .arg(report.errorLine)
+                            .arg(report.errorColumn);
+    case FileReport::Status::AccessError:
+        return prefix + QStringLiteral(" : нет доступа к файлу");
+    case FileReport::Status::Ok:
+        break;
+    }
+    return QString();
+}
+
+// Adds the cells of one file to the store, part by part.
+class Merger
+{
+public:
+    explicit Merger(ReportMap &reports)
+        : m_reports(reports)
+    {
+    }
+
+    void add(FileReport &part)
+    {
+        if (m_cols.size() < part.rowBase + part.rows.size())
+            m_cols.resize(part.rowBase + part.rows.size(), nullptr);
+        const std::size_t count = part.cells.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            const FileReport::Cell &cell = part.cells[i];
+            ColMap *&cols = m_cols[cell.row];
+            if (!cols) {
+                // Groups, sections and rows come into being with their first value.
+                if (!m_group)
+                    m_group = &m_reports[part.key];
+                const FileReport::Row &row = part.rows[cell.row - part.rowBase];
+                if (!m_rows || m_section != row.section) {
+                    m_section = row.section;
+                    m_rows = &(*m_group)[row.section];
+                }
+                cols = &(*m_rows)[row.key];
+                // A row's cells nearly always follow each other: make room for
+                // them at once rather than growing step by step.
+                if (cols->isEmpty()) {
+                    std::size_t run = i + 1;
+                    while (run < count && part.cells[run].row == cell.row)
+                        ++run;
+                    cols->reserve(run - i);
+                }
+            }
+            // The cells of a row come one after another, mostly in the order
+            // of its columns: each is looked for first after the one before.
+            if (cols != m_lastCols) {
+                m_lastCols = cols;
+                m_next = 0;
+            }
+            double &total = cols->total(cell.col, &m_next);
+            total = total + cell.value;
+        }
+    }
+
+private:
+    ReportMap &m_reports;
+    SectionMap *m_group = nullptr;
+    RowMap *m_rows = nullptr; // of section m_section, the last one used
+    quint32 m_section = 0;
+    std::vector<ColMap *> m_cols; // by row index of the file
+    ColMap *m_lastCols = nullptr;  // the row of the last cell added
+    std::size_t m_next = 0;        // in it, the place after that cell's column
+};
+
+} // namespace
+
+ReadPipeline::ReadPipeline(const QDir &dir, const QStringList &names, int threads, int keptMax)
+    : m_names(names)
+    , m_window(std::size_t(2 * threads + 2))
+    , m_slots(m_window)
+    , m_keptRoom(keptMax)
+    , m_keeping(keptMax > 0)
+{
+    // Paths are made here, once: a QDir caches its absolute path lazily and
+    // must not be shared between threads.
+    m_paths.reserve(names.size());
+    for (const QString &name : names)
+        m_paths.append(dir.absoluteFilePath(name));
+    for (int i = 0; i < threads; ++i)
+        m_workers.emplace_back([this] { work(); });
+}
+
+ReadPipeline::~ReadPipeline()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_cancel = true;
+    }
+    m_changed.notify_all();
+    for (std::thread &t : m_workers)
+        t.join();
+}
+
+QString ReadPipeline::run(ReportMap &reports, TitleItems &titleItems, QList<FileRecord> &records,
+                          const std::function<void(const Summer::Progress &)> &progress)
+{
+    Summer::Progress done;
+    done.files = m_names.size();
+    QMap<ReportKey, QString> outputNames;
+    for (std::size_t i = 0; i < std::size_t(m_names.size()); ++i) {
+        Slot &slot = m_slots[i % m_window];
+        Merger merger(reports);
+        FileRecord &record = records.emplace_back();
+        record.name = m_names.at(qsizetype(i));
+        std::optional<FileReport> last;
+        bool skipped = false;
+        while (!last) {
+            std::deque<FileReport> parts;
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [&] {
+                    return slot.index == i && (!slot.parts.empty() || slot.done);
+                });
+                parts.swap(slot.parts);
+                if (slot.done) {
+                    last = std::move(slot.last);
+                    skipped = slot.skipped;
+                    done.bytesRead += slot.size;
+                }
+            }
+            m_changed.notify_all(); // room for more parts
+            for (FileReport &part : parts) {
+                record.valuesAdded += qint64(part.cells.size());
+                merger.add(part);
+            }
+        }
+        if (!skipped) {
+            if (last->status != FileReport::Status::Ok)
+                return readErrorText(m_names.at(qsizetype(i)), *last);
+            titleItems.insert(last->items);
+            record.valuesAdded += qint64(last->cells.size());
+            merger.add(*last);
+            // One name shared by the records of a summed report.
+            auto name = outputNames.find(last->key);
+            if (name == outputNames.end())
+                name = outputNames.insert(last->key, ReportWriter::fileName(last->key));
+            record.outputName = name.value();
+            record.element = last->isDraft ? FileRecord::Element::Draft : FileRecord::Element::Report;
+            const auto okpo = last->items.constFind(QStringLiteral("okpo"));
+            record.hasOkpo = okpo != last->items.cend();
+            if (record.hasOkpo)
+                record.okpo = okpo.value();
+            record.valuesPassedOver = last->passedOverCount;
+            record.lostNumbers = last->lostCount;
+            record.passedOver = std::move(last->passedOver);
+            keep(record);
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_merged = i + 1;
+            slot = Slot();
+        }
+        m_changed.notify_all();
+        if (progress) {
+            done.filesRead = qsizetype(i + 1);
+            progress(done);
+        }
+    }
+    return QString();
+}
+
+void ReadPipeline::keep(FileRecord &record)
+{
+    const qsizetype kept = std::min(record.passedOver.size(), m_keptRoom);
+    if (record.passedOver.size() > kept || (m_keptRoom == 0 && record.valuesPassedOver > 0))
+        m_cut = true;
+    if (kept < record.passedOver.size()) {
+        record.passedOver.resize(kept);
+        record.passedOver.squeeze();
+    }
+    m_keptRoom -= kept;
+    // Files read from now on need not keep any; those in flight are cut here.
+    if (m_keptRoom == 0)
+        m_keeping.store(false, std::memory_order_relaxed);
+}
+
+void ReadPipeline::work()
+{
+    ReportReader reader;
+    for (;;) {
+        std::size_t i;
+        {
+            std::unique_lock lock(m_mutex);
+            m_changed.wait(lock, [&] {
+                return m_cancel || m_next >= std::size_t(m_names.size())
+                    || m_next < m_merged + m_window;
+            });
+            if (m_cancel || m_next >= std::size_t(m_names.size()))
+                return;
+            i = m_next++;
+            m_slots[i % m_window].index = i;
+        }
+        Slot &slot = m_slots[i % m_window];
+        const QString &path = m_paths.at(qsizetype(i));
+        // Only regular files are read: a sub-folder, or anything that could
+        // block or never end, is passed over.
+        const QFileInfo info(path);
+        const bool regular = info.isFile();
+        std::optional<FileReport> result;
+        if (regular) {
+            reader.setKeptMax(m_keeping.load(std::memory_order_relaxed) ? FileRecord::KeptMax : 0);
+            result = reader.read(
+                path,
+                [&](FileReport &part) {
+                    std::unique_lock lock(m_mutex);
+                    m_changed.wait(lock, [&] {
+                        return m_cancel || slot.parts.size() < MaxQueuedParts;
+                    });
+                    FileReport moved;
+                    moved.key = part.key;
+                    moved.rowBase = part.rowBase;
+                    moved.rows = std::move(part.rows);
+                    moved.cells = std::move(part.cells);
+                    slot.parts.push_back(std::move(moved));
+                    lock.unlock();
+                    m_changed.notify_all();
+                },
+                &m_cancel);
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            slot.last = std::move(result);
+            slot.skipped = !regular;
+            slot.size = regular ? info.size() : 0;
+            if (!regular)
+                slot.last.emplace();
+            slot.done = true;
+        }
+        m_changed.notify_all();
+    }
+}
