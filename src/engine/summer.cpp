@@ -1,27 +1,15 @@
 #include "summer.h"
 
+#include "groupwriter.h"
 #include "messages.h"
 #include "readpipeline.h"
 #include "reportwriter.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
-#include <QSet>
 #include <QThread>
 
 #include <algorithm>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -48,187 +36,6 @@ QStringList listReports(const QDir &dir)
 // A summed report's file name and an okpo: files that share both are one
 // branch's report sent twice.
 using SameOkpo = std::pair<QString, QString>;
-
-bool hasForbiddenCharacter(const QString &name)
-{
-    for (QChar c : name) {
-        if (c.unicode() < 0x20 || QStringView(u"/\\:*?\"<>|").contains(c))
-            return true;
-    }
-    return false;
-}
-
-// Writes the summed reports, several at once. Each report goes to a temporary
-// file that takes its name (in place of the old file, if any) only when it is
-// complete and synced, and these commits happen strictly in key order: when a
-// group fails, the files of the groups before it stay and no later group's file
-// appears.
-class GroupWriter
-{
-public:
-    GroupWriter(const QDir &dir, const ReportMap &reports, const ReportWriter &writer,
-                const std::function<void(const Summer::Progress &)> &progress)
-        : m_writer(writer)
-        , m_progress(progress)
-    {
-        for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
-            const QString name = ReportWriter::fileName(it.key());
-            m_groups.push_back({it, name, dir.absoluteFilePath(name)});
-        }
-        m_folder = dir.absolutePath();
-    }
-
-    // Returns the message of the first group in key order that failed, or nothing.
-    // A run of fewer groups than cores puts each large report into text on
-    // several of them.
-    QString run(int threads, int cores)
-    {
-        m_textThreads = std::max(1, cores / std::max(1, int(m_groups.size())));
-        std::vector<std::thread> workers;
-        for (int i = 1; i < threads; ++i)
-            workers.emplace_back([this] { work(); });
-        work();
-        for (std::thread &t : workers)
-            t.join();
-        // Files written side by side share the disk: when it filled up, a later
-        // group's unfinished file may have taken the room an earlier one needed.
-        // So the groups from the first failed one on are written again, one at
-        // a time, which gives what a single thread would have.
-        if (!m_error.isEmpty() && workers.size() > 0) {
-            m_next = m_failedAt;
-            m_committed = m_failedAt;
-            m_failed = false;
-            m_error.clear();
-            work();
-        }
-        syncFolder();
-        return m_error;
-    }
-
-private:
-    struct Group
-    {
-        ReportMap::const_iterator it;
-        QString name;
-        QString path;
-    };
-
-    void work()
-    {
-        for (;;) {
-            const std::size_t i = m_next.fetch_add(1);
-            if (i >= m_groups.size())
-                return;
-            const Group &group = m_groups[i];
-            // After a failure the turn is still taken, so that no one waits for it.
-            const bool skip = m_failed.load();
-
-            QString error;
-            QSaveFile file(group.path);
-            if (!skip) {
-                // Nothing is made under the summed file's name before its whole
-                // content is there: the file is written to an unnamed file in the
-                // folder, or where the file system has none, to name.XXXXXX
-                // beside it, and takes the name only at commit. A link in its
-                // place is not followed (the file would land wherever it points).
-                const QFileInfo existing(group.path);
-                if (refusedName(group.path) || existing.isSymLink() || existing.isDir()
-                    || (existing.exists() && !existing.isWritable()))
-                    error = openError();
-                const auto mode = QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered;
-                if (error.isEmpty() && !file.open(mode))
-                    error = openError();
-                // Each step is checked: a file cut short (disk full) must never
-                // take the place of a good one, nor count as written.
-                if (error.isEmpty()
-                    && (!m_writer.write(&file, group.it.key(), group.it.value(), m_textThreads) || !file.flush()
-                        || file.error() != QFileDevice::NoError)) {
-                    error = writeError(group.name);
-                }
-#if defined(Q_OS_LINUX)
-                // The data goes to disk here, on this thread, while others do the
-                // same; commit() syncs again, but finds nothing left to write, so
-                // the commits, which take turns, stay short. A disk that fails to
-                // take the data (EIO, ENOSPC) fails the file; one that cannot sync
-                // at all (EINVAL) is no error, as for commit().
-                if (error.isEmpty() && ::fdatasync(file.handle()) != 0 && errno != EINVAL)
-                    error = writeError(group.name);
-#endif
-            }
-
-            std::unique_lock lock(m_mutex);
-            m_turn.wait(lock, [&] { return m_committed == i; });
-            if (!m_failed && !skip && error.isEmpty() && !file.commit())
-                error = writeError(group.name);
-            if (m_failed || skip || !error.isEmpty()) {
-                if (file.isOpen())
-                    file.cancelWriting();
-                if (!m_failed) {
-                    m_failed = true;
-                    m_failedAt = i;
-                    m_error = error;
-                }
-            }
-            ++m_committed;
-            if (m_progress && !m_failed) {
-                Summer::Progress done;
-                done.reportsWritten = qsizetype(m_committed);
-                done.reports = qsizetype(m_groups.size());
-                m_progress(done);
-            }
-            lock.unlock();
-            m_turn.notify_all();
-        }
-    }
-
-    // A name the file system refuses (too long, or with characters it does not
-    // take) fails its lookup already, so it is told apart from a failed write
-    // without anything being created. Where a lookup takes any name, as on FAT,
-    // the temporary file name.XXXXXX cannot be created and open() fails instead.
-    static bool refusedName(const QString &path)
-    {
-#if defined(Q_OS_UNIX)
-        struct stat st;
-        return ::lstat(QFile::encodeName(path).constData(), &st) != 0
-            && (errno == ENAMETOOLONG || errno == EINVAL || errno == EILSEQ);
-#else
-        Q_UNUSED(path);
-        return false;
-#endif
-    }
-
-    // The files took their names in the folder: it is synced as well, so that
-    // after a power cut the files of a run that ended are there under their
-    // names, not only in the file system's journal. A file system that cannot
-    // sync a folder is no error, as for the files.
-    void syncFolder() const
-    {
-#if defined(Q_OS_UNIX)
-        const int fd = ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
-        }
-#endif
-    }
-
-    static QString openError() { return QStringLiteral("Не получается открыть файл для записи"); }
-    static QString writeError(const QString &name) { return messages::notWritten(name); }
-
-    const ReportWriter &m_writer;
-    const std::function<void(const Summer::Progress &)> &m_progress;
-    QString m_folder;
-    std::vector<Group> m_groups;
-    int m_textThreads = 1; // threads that put one report into text
-    std::atomic<std::size_t> m_next = 0;
-    std::atomic<bool> m_failed = false;
-
-    std::mutex m_mutex;
-    std::condition_variable m_turn;
-    std::size_t m_committed = 0; // groups whose turn is over
-    std::size_t m_failedAt = 0;  // the first group that failed
-    QString m_error;
-};
 
 } // namespace
 
@@ -340,22 +147,10 @@ bool Summer::writeReports(const QString &path, const QString &okpo)
     if (reports.isEmpty())
         return true;
 
-    // Names are checked before anything is written, so a bad group cannot leave
-    // half a run behind: a name must stay inside the folder, and two groups must
-    // not share a file on a file system that ignores letter case.
-    QSet<QString> taken;
-    for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
-        const QString name = ReportWriter::fileName(it.key());
-        if (hasForbiddenCharacter(name)) {
-            setError(QStringLiteral("Недопустимое имя файла: ") + name);
-            return false;
-        }
-        const QString folded = name.toCaseFolded();
-        if (taken.contains(folded)) {
-            setError(QStringLiteral("Разные отчеты дают одно имя файла: ") + name);
-            return false;
-        }
-        taken.insert(folded);
+    const QString badName = GroupWriter::nameError(reports);
+    if (!badName.isEmpty()) {
+        setError(badName);
+        return false;
     }
 
     const ReportWriter writer(okpo, titleItems);
