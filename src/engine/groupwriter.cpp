@@ -32,16 +32,6 @@ bool hasForbiddenCharacter(const QString &name)
     return false;
 }
 
-QString openError()
-{
-    return QStringLiteral("Не получается открыть файл для записи");
-}
-
-QString writeError(const QString &name)
-{
-    return messages::notWritten(name);
-}
-
 } // namespace
 
 GroupWriter::GroupWriter(const QDir &dir, const ReportMap &reports, const ReportWriter &writer,
@@ -62,10 +52,10 @@ QString GroupWriter::nameError(const ReportMap &reports)
     for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
         const QString name = ReportWriter::fileName(it.key());
         if (hasForbiddenCharacter(name))
-            return QStringLiteral("Недопустимое имя файла: ") + name;
+            return messages::forbiddenName(name);
         const QString folded = name.toCaseFolded();
         if (taken.contains(folded))
-            return QStringLiteral("Разные отчеты дают одно имя файла: ") + name;
+            return messages::sharedName(name);
         taken.insert(folded);
     }
     return QString();
@@ -116,16 +106,16 @@ void GroupWriter::work()
             const QFileInfo existing(group.path);
             if (refusedName(group.path) || existing.isSymLink() || existing.isDir()
                 || (existing.exists() && !existing.isWritable()))
-                error = openError();
+                error = messages::notOpened();
             const auto mode = QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered;
             if (error.isEmpty() && !file.open(mode))
-                error = openError();
+                error = messages::notOpened();
             // Each step is checked: a file cut short (disk full) must never
             // take the place of a good one, nor count as written.
             if (error.isEmpty()
                 && (!m_writer.write(&file, group.it.key(), group.it.value(), m_textThreads) || !file.flush()
                     || file.error() != QFileDevice::NoError)) {
-                error = writeError(group.name);
+                error = messages::notWritten(group.name);
             }
 #if defined(Q_OS_LINUX)
             // The data goes to disk here, on this thread, while others do the
@@ -134,14 +124,14 @@ void GroupWriter::work()
             // take the data (EIO, ENOSPC) fails the file; one that cannot sync
             // at all (EINVAL) is no error, as for commit().
             if (error.isEmpty() && ::fdatasync(file.handle()) != 0 && errno != EINVAL)
-                error = writeError(group.name);
+                error = messages::notWritten(group.name);
 #endif
         }
 
         std::unique_lock lock(m_mutex);
         m_turn.wait(lock, [&] { return m_committed == i; });
         if (!m_failed && !skip && error.isEmpty() && !file.commit())
-            error = writeError(group.name);
+            error = messages::notWritten(group.name);
         if (m_failed || skip || !error.isEmpty()) {
             if (file.isOpen())
                 file.cancelWriting();

@@ -3,6 +3,7 @@
 
 #include "readpipeline.h"
 
+#include "messages.h"
 #include "reportreader.h"
 #include "reportwriter.h"
 
@@ -13,18 +14,16 @@
 
 namespace {
 
+// The message for a file that could not be read.
 QString readErrorText(const QString &name, const FileReport &report)
 {
-    const QString prefix = QStringLiteral("Не удалось прочитать файл ") + name;
     switch (report.status) {
     case FileReport::Status::NoReportElement:
-        return prefix + QStringLiteral(" : не найден тег <report> или <draft>");
+        return messages::noReportElement(name);
     case FileReport::Status::XmlError:
-        return prefix + QStringLiteral(" : ошибка XML в строке %1, столбце %2")
-                            .arg(report.errorLine)
-                            .arg(report.errorColumn);
+        return messages::xmlError(name, report.errorLine, report.errorColumn);
     case FileReport::Status::AccessError:
-        return prefix + QStringLiteral(" : нет доступа к файлу");
+        return messages::noAccess(name);
     case FileReport::Status::Ok:
         break;
     }

@@ -52,12 +52,12 @@ bool Summer::readReports(const QString &path)
 {
     const QDir dir(path);
     if (!dir.exists()) {
-        setError(QStringLiteral("Не удаётся нейти исходную папку"));
+        setError(messages::noSourceFolder());
         return false;
     }
     const QStringList names = listReports(dir);
     if (names.isEmpty()) {
-        setError(QStringLiteral("В исходной папке нет xml-файлов"));
+        setError(messages::noReportFiles());
         return false;
     }
 
@@ -89,18 +89,10 @@ QString Summer::passedOverNote() const
 {
     if (!passedOverCut)
         return QString();
-    // Thousands set apart by a space, whatever the user's locale.
-    const auto grouped = [](qint64 n) {
-        QString digits = QString::number(n);
-        for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
-            digits.insert(at, QLatin1Char(' '));
-        return digits;
-    };
     qint64 all = 0;
     for (const FileRecord &record : records)
         all += record.valuesPassedOver;
-    return QStringLiteral("Примечание: в перечень пропущенных значений вошли первые %1 из %2")
-        .arg(grouped(PassedOverKeptMax), grouped(all));
+    return messages::passedOverCut(PassedOverKeptMax, all);
 }
 
 QStringList Summer::warnings() const
@@ -122,15 +114,11 @@ QStringList Summer::warnings() const
         names.append(record.name);
     }
     QStringList out;
-    for (const SameOkpo &key : std::as_const(twice)) {
-        out.append(QStringLiteral("Предупреждение: ОКПО %1 входит в сводный отчет %2 несколько раз: %3")
-                       .arg(key.second, key.first, files.value(key).join(QStringLiteral(", "))));
-    }
+    for (const SameOkpo &key : std::as_const(twice))
+        out.append(messages::sameOkpo(key.second, key.first, files.value(key)));
     for (const FileRecord &record : records) {
         if (record.lostNumbers > 0)
-            out.append(QStringLiteral("Предупреждение: в файле %1 не учтено чисел: %2")
-                           .arg(record.name)
-                           .arg(record.lostNumbers));
+            out.append(messages::lostNumbers(record.name, record.lostNumbers));
     }
     return out;
 }
