@@ -26,7 +26,7 @@ bool encodingProblem(XML_Error code)
 } // namespace
 
 ReportReader::ReportReader()
-    : d(new ReportWalk)
+    : walk(new ReportWalk)
 {
 }
 
@@ -58,9 +58,8 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
     const std::string_view head(headBytes, std::size_t(headSize));
     const ByteTable *table = headSize > 0 ? byteTable(declaredEncoding(headBytes, headSize)) : nullptr;
 
-    ReportWalk &p = *d;
-    p.start(&report, &sink, m_keptMax);
-    const XML_Parser xml = p.parser();
+    walk->start(&report, &sink, m_keptMax);
+    const XML_Parser xml = walk->parser();
     if (table) {
         // The parser reads UTF-8, whatever the declaration says.
         XML_SetEncoding(xml, "UTF-8");
@@ -100,11 +99,11 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
     // Asked only of a failed file: the parser finds them by going over the file again.
     const qint64 errorLine = wellFormed ? 0 : qint64(XML_GetCurrentLineNumber(xml));
     const qint64 errorColumn = wellFormed ? 0 : qint64(XML_GetCurrentColumnNumber(xml)) + 1;
-    p.trim();
+    walk->trim();
 
     // A file is a report when the parser reached its report element before any
     // error. One whose encoding cannot be read at all might be one: an XML error.
-    if (!p.reportFound() && !p.draftFound()
+    if (!walk->reportFound() && !walk->draftFound()
         && (wellFormed
             || !(encodingProblem(error) || failedInReportTag(&file, table, head, errorAt)))) {
         report = FileReport();
@@ -117,10 +116,10 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
         report.errorColumn = errorColumn;
         return report;
     }
-    if (!p.reportFound()) {
-        report.key = p.draftKey();
+    if (!walk->reportFound()) {
+        report.key = walk->draftKey();
         report.isDraft = true;
     }
-    p.finish();
+    walk->finish();
     return report;
 }

@@ -35,7 +35,7 @@ public:
     void setKeptMax(int count) { m_keptMax = count; }
 
 private:
-    std::unique_ptr<reading::ReportWalk> d;
+    std::unique_ptr<reading::ReportWalk> walk; // the parser and the handlers of its events
     std::unique_ptr<char[]> m_raw; // a block of a file that is turned into UTF-8 by table
     int m_keptMax = FileRecord::KeptMax;
 };
