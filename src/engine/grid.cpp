@@ -15,7 +15,7 @@ constexpr std::size_t MaxNestedCells = 1 << 22;
 
 } // namespace
 
-void Grid::start(FileReport *r, const FilePartSink *s)
+void Grid::start(ParsedReport *r, const FilePartSink *s)
 {
     report = r;
     sink = s;
@@ -111,7 +111,7 @@ void Grid::finishOrder()
         return;
     std::stable_sort(order.begin(), order.end(),
                      [](const auto &a, const auto &b) { return a.first < b.first; });
-    std::vector<FileReport::Cell> sorted;
+    std::vector<ParsedReport::Cell> sorted;
     sorted.reserve(order.size());
     for (const auto &o : order)
         sorted.push_back(report->cells[o.second]);
@@ -147,7 +147,7 @@ quint32 Grid::rowFor(int sectionFrame, int rowFrame)
     return row.cachedRow;
 }
 
-void ColPlace::passOver(FileReport &report, const Grid &grid, const ColText &text, PassedOverValue::Reason reason,
+void ColPlace::passOver(ParsedReport &report, const Grid &grid, const ColText &text, PassedOverValue::Reason reason,
                         int keptMax) const
 {
     // A value passed over for its codes may be a number as it stands; one

@@ -6,7 +6,7 @@
 // value passed over.
 
 #include "coltext.h"
-#include "filereport.h"
+#include "parsedreport.h"
 
 #include <string>
 #include <string_view>
@@ -16,7 +16,7 @@
 namespace reading {
 
 // The open sections and rows of a file, and the cells their cols add to the
-// FileReport, in walk order.
+// ParsedReport, in walk order.
 class Grid
 {
 public:
@@ -34,7 +34,7 @@ public:
         int outer = -1; // frame index of the next section or row of its kind outside
     };
 
-    void start(FileReport *r, const FilePartSink *s);
+    void start(ParsedReport *r, const FilePartSink *s);
 
     // Gives back the frames a deeply nested file made it hold.
     void trim();
@@ -71,7 +71,7 @@ private:
     // store brings equal rows together.
     quint32 rowFor(int sectionFrame, int rowFrame);
 
-    FileReport *report = nullptr;
+    ParsedReport *report = nullptr;
     const FilePartSink *sink = nullptr;
 
     std::vector<Frame> frames; // used up to depth; kept to reuse their buffers
@@ -97,7 +97,7 @@ struct ColPlace
 
     // Counts a value passed over for reason, and keeps it while the file
     // keeps fewer than keptMax.
-    void passOver(FileReport &report, const Grid &grid, const ColText &text, PassedOverValue::Reason reason,
+    void passOver(ParsedReport &report, const Grid &grid, const ColText &text, PassedOverValue::Reason reason,
                   int keptMax) const;
 };
 

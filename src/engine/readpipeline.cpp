@@ -15,16 +15,16 @@
 namespace {
 
 // The message for a file that could not be read.
-QString readErrorText(const QString &name, const FileReport &report)
+QString readErrorText(const QString &name, const ParsedReport &report)
 {
     switch (report.status) {
-    case FileReport::Status::NoReportElement:
+    case ParsedReport::Status::NoReportElement:
         return messages::noReportElement(name);
-    case FileReport::Status::XmlError:
+    case ParsedReport::Status::XmlError:
         return messages::xmlError(name, report.errorLine, report.errorColumn);
-    case FileReport::Status::AccessError:
+    case ParsedReport::Status::AccessError:
         return messages::noAccess(name);
-    case FileReport::Status::Ok:
+    case ParsedReport::Status::Ok:
         break;
     }
     return QString();
@@ -39,19 +39,19 @@ public:
     {
     }
 
-    void add(FileReport &part)
+    void add(ParsedReport &part)
     {
         if (m_cols.size() < part.rowBase + part.rows.size())
             m_cols.resize(part.rowBase + part.rows.size(), nullptr);
         const std::size_t count = part.cells.size();
         for (std::size_t i = 0; i < count; ++i) {
-            const FileReport::Cell &cell = part.cells[i];
+            const ParsedReport::Cell &cell = part.cells[i];
             ColMap *&cols = m_cols[cell.row];
             if (!cols) {
                 // Groups, sections and rows come into being with their first value.
                 if (!m_group)
                     m_group = &m_reports[part.key];
-                const FileReport::Row &row = part.rows[cell.row - part.rowBase];
+                const ParsedReport::Row &row = part.rows[cell.row - part.rowBase];
                 if (!m_rows || m_section != row.section) {
                     m_section = row.section;
                     m_rows = &(*m_group)[row.section];
@@ -127,10 +127,10 @@ QString ReadPipeline::run(ReportMap &reports, TitleItems &titleItems, QList<File
         Merger merger(reports);
         FileRecord &record = records.emplace_back();
         record.name = m_names.at(qsizetype(i));
-        std::optional<FileReport> last;
+        std::optional<ParsedReport> last;
         bool skipped = false;
         while (!last) {
-            std::deque<FileReport> parts;
+            std::deque<ParsedReport> parts;
             {
                 std::unique_lock lock(m_mutex);
                 m_changed.wait(lock, [&] {
@@ -144,13 +144,13 @@ QString ReadPipeline::run(ReportMap &reports, TitleItems &titleItems, QList<File
                 }
             }
             m_changed.notify_all(); // room for more parts
-            for (FileReport &part : parts) {
+            for (ParsedReport &part : parts) {
                 record.valuesAdded += qint64(part.cells.size());
                 merger.add(part);
             }
         }
         if (!skipped) {
-            if (last->status != FileReport::Status::Ok)
+            if (last->status != ParsedReport::Status::Ok)
                 return readErrorText(m_names.at(qsizetype(i)), *last);
             titleItems.insert(last->items);
             record.valuesAdded += qint64(last->cells.size());
@@ -221,17 +221,17 @@ void ReadPipeline::work()
         // block or never end, is passed over.
         const QFileInfo info(path);
         const bool regular = info.isFile();
-        std::optional<FileReport> result;
+        std::optional<ParsedReport> result;
         if (regular) {
             reader.setKeptMax(m_keeping.load(std::memory_order_relaxed) ? FileRecord::KeptMax : 0);
             result = reader.read(
                 path,
-                [&](FileReport &part) {
+                [&](ParsedReport &part) {
                     std::unique_lock lock(m_mutex);
                     m_changed.wait(lock, [&] {
                         return m_cancel || slot.parts.size() < MaxQueuedParts;
                     });
-                    FileReport moved;
+                    ParsedReport moved;
                     moved.key = part.key;
                     moved.rowBase = part.rowBase;
                     moved.rows = std::move(part.rows);

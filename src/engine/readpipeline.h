@@ -1,7 +1,7 @@
 #ifndef READPIPELINE_H
 #define READPIPELINE_H
 
-#include "filereport.h"
+#include "parsedreport.h"
 #include "summer.h"
 
 #include <QString>
@@ -45,8 +45,8 @@ private:
     struct Slot
     {
         std::size_t index = std::size_t(-1);
-        std::deque<FileReport> parts;
-        std::optional<FileReport> last;
+        std::deque<ParsedReport> parts;
+        std::optional<ParsedReport> last;
         qint64 size = 0;
         bool skipped = false;
         bool done = false;

@@ -5,7 +5,7 @@
 
 #include "reportreader.h"
 
-#include "lookback.h"
+#include "failedtag.h"
 #include "reportwalk.h"
 #include "singlebyte.h"
 
@@ -32,13 +32,13 @@ ReportReader::ReportReader()
 
 ReportReader::~ReportReader() = default;
 
-FileReport ReportReader::read(const QString &path, const PartSink &sink,
-                             const std::atomic<bool> *cancel)
+ParsedReport ReportReader::read(const QString &path, const PartSink &sink,
+                                const std::atomic<bool> *cancel)
 {
-    FileReport report;
+    ParsedReport report;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        report.status = FileReport::Status::AccessError;
+        report.status = ParsedReport::Status::AccessError;
         return report;
     }
     // Room for the cells at once (a cell takes 25 bytes of text at the least),
@@ -52,7 +52,7 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
     char headBytes[1024];
     const qint64 headSize = file.read(headBytes, sizeof headBytes);
     if (headSize < 0 || !file.seek(0)) {
-        report.status = FileReport::Status::AccessError;
+        report.status = ParsedReport::Status::AccessError;
         return report;
     }
     const std::string_view head(headBytes, std::size_t(headSize));
@@ -70,7 +70,7 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
     bool wellFormed = true;
     for (;;) {
         if (cancel && cancel->load(std::memory_order_relaxed)) {
-            report.status = FileReport::Status::AccessError;
+            report.status = ParsedReport::Status::AccessError;
             return report;
         }
         void *buffer = XML_GetBuffer(xml, BlockSize);
@@ -80,7 +80,7 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
         }
         const qint64 n = stream.read(static_cast<char *>(buffer), BlockSize);
         if (n < 0) {
-            report.status = FileReport::Status::AccessError;
+            report.status = ParsedReport::Status::AccessError;
             return report;
         }
         // The last block is handed over as such: after any other the parser
@@ -106,12 +106,12 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
     if (!walk->reportFound() && !walk->draftFound()
         && (wellFormed
             || !(encodingProblem(error) || failedInReportTag(&file, table, head, errorAt)))) {
-        report = FileReport();
-        report.status = FileReport::Status::NoReportElement;
+        report = ParsedReport();
+        report.status = ParsedReport::Status::NoReportElement;
         return report;
     }
     if (!wellFormed) {
-        report.status = FileReport::Status::XmlError;
+        report.status = ParsedReport::Status::XmlError;
         report.errorLine = errorLine;
         report.errorColumn = errorColumn;
         return report;

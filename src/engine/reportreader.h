@@ -1,7 +1,7 @@
 #ifndef REPORTREADER_H
 #define REPORTREADER_H
 
-#include "filereport.h"
+#include "parsedreport.h"
 
 #include <QString>
 
@@ -27,8 +27,8 @@ public:
     // Reads one file. With a sink, large files hand over their cells in parts
     // instead of holding them all; the last part is in the returned report.
     // When *cancel becomes true the reading stops early with an unusable result.
-    FileReport read(const QString &path, const PartSink &sink = {},
-                    const std::atomic<bool> *cancel = nullptr);
+    ParsedReport read(const QString &path, const PartSink &sink = {},
+                      const std::atomic<bool> *cancel = nullptr);
 
     // How many values passed over each file keeps (FileRecord::KeptMax unless
     // set); they are counted all the same.

@@ -82,7 +82,7 @@ void ReportWalk::trim()
     text.trim();
 }
 
-void ReportWalk::start(FileReport *target, const FilePartSink *sink, int keep)
+void ReportWalk::start(ParsedReport *target, const FilePartSink *sink, int keep)
 {
     report = target;
     keptMax = keep;

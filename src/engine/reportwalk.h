@@ -2,10 +2,10 @@
 #define REPORTWALK_H
 
 // The walk over one file: handlers for expat's events that gather the file's
-// report element, title items and cells into a FileReport.
+// report element, title items and cells into a ParsedReport.
 
 #include "coltext.h"
-#include "filereport.h"
+#include "parsedreport.h"
 #include "grid.h"
 
 #include <expat.h>
@@ -32,7 +32,7 @@ public:
     // target; with a sink, cells that may be added before the file ends go out
     // in parts. Of the values passed over the first keep are kept, all are
     // counted.
-    void start(FileReport *target, const FilePartSink *sink, int keep);
+    void start(ParsedReport *target, const FilePartSink *sink, int keep);
     // Puts the cells of a well-formed file into walk order, once it has ended.
     void finish() { grid.finishOrder(); }
     // After a deeply nested file, gives back what the parser keeps for reuse
@@ -70,7 +70,7 @@ private:
     static void XMLCALL onPi(void *p, const XML_Char *, const XML_Char *);
 
     XML_Parser xml = nullptr;
-    FileReport *report = nullptr;
+    ParsedReport *report = nullptr;
     int keptMax = FileRecord::KeptMax;
     Grid grid;
 
