@@ -6,14 +6,14 @@ namespace reading {
 
 std::string CodeText::text() const
 {
-    return m_plain ? std::to_string(m_code) : m_text;
+    return plain ? std::to_string(number) : asWritten;
 }
 
 std::string ColText::shown() const
 {
-    std::string_view t(m_text);
+    std::string_view t(gathered);
     // A text that was cut goes on beyond what is kept: no trailing blanks.
-    while (!m_cut && !t.empty() && isXmlSpace(t.back()))
+    while (!overLimit && !t.empty() && isXmlSpace(t.back()))
         t.remove_suffix(1);
     std::size_t characters = 0;
     for (std::size_t at = 0; at < t.size(); ++at) {

@@ -31,18 +31,18 @@ public:
     void assign(std::string_view text, bool valid, quint32 code)
     {
         const auto digit = [](char c) { return c >= '0' && c <= '9'; };
-        m_plain = valid && digit(text.front()) && digit(text.back()) && (text.front() != '0' || text.size() == 1);
-        if (m_plain)
-            m_code = code;
+        plain = valid && digit(text.front()) && digit(text.back()) && (text.front() != '0' || text.size() == 1);
+        if (plain)
+            number = code;
         else
-            m_text.assign(text);
+            asWritten.assign(text);
     }
     std::string text() const;
 
 private:
-    bool m_plain = false;
-    quint32 m_code = 0;
-    std::string m_text;
+    bool plain = false;
+    quint32 number = 0;
+    std::string asWritten;
 };
 
 // The text of the col whose first child is still to come. Leading blanks are
@@ -54,21 +54,21 @@ class ColText
 public:
     void clear()
     {
-        m_text.clear();
-        m_cut = m_blanksAfter = false;
+        gathered.clear();
+        overLimit = blanksAfter = false;
     }
     // Gives back the memory a hostile file made it take.
     void trim()
     {
-        if (m_text.capacity() > ValueText / 8)
-            std::string().swap(m_text);
+        if (gathered.capacity() > ValueText / 8)
+            std::string().swap(gathered);
     }
 
     void append(const char *s, std::size_t n)
     {
-        if (m_cut)
+        if (overLimit)
             return;
-        if (m_text.empty()) {
+        if (gathered.empty()) {
             while (n > 0 && isXmlSpace(*s)) {
                 ++s;
                 --n;
@@ -76,8 +76,8 @@ public:
         }
         if (n == 0)
             return;
-        if (m_text.size() + n <= ValueText && !m_blanksAfter) {
-            m_text.append(s, n);
+        if (gathered.size() + n <= ValueText && !blanksAfter) {
+            gathered.append(s, n);
             return;
         }
         // Past the limit: blanks at the end are left out, anything else after
@@ -85,30 +85,30 @@ public:
         std::size_t content = n;
         while (content > 0 && isXmlSpace(s[content - 1]))
             --content;
-        if (content > 0 && (m_blanksAfter || m_text.size() + content > ValueText)) {
-            m_cut = true;
-            if (m_text.size() < ShownText)
-                m_text.append(s, std::min(n, ShownText - m_text.size()));
+        if (content > 0 && (blanksAfter || gathered.size() + content > ValueText)) {
+            overLimit = true;
+            if (gathered.size() < ShownText)
+                gathered.append(s, std::min(n, ShownText - gathered.size()));
             return;
         }
-        m_text.append(s, content);
-        m_blanksAfter = content < n;
+        gathered.append(s, content);
+        blanksAfter = content < n;
     }
 
     // No text at all has come but blanks.
-    bool blank() const { return m_text.empty() && !m_cut; }
+    bool blank() const { return gathered.empty() && !overLimit; }
     // More than ValueText bytes came: no number, whatever they are.
-    bool cut() const { return m_cut; }
-    std::string_view text() const { return m_text; }
+    bool cut() const { return overLimit; }
+    std::string_view text() const { return gathered; }
 
     // The text as the user is shown it: blanks trimmed, a long one cut after
     // TextMax characters, with "…".
     std::string shown() const;
 
 private:
-    std::string m_text;
-    bool m_cut = false;
-    bool m_blanksAfter = false;
+    std::string gathered;
+    bool overLimit = false;
+    bool blanksAfter = false;
 };
 
 } // namespace reading

@@ -36,14 +36,14 @@ bool hasForbiddenCharacter(const QString &name)
 
 GroupWriter::GroupWriter(const QDir &dir, const ReportMap &reports, const ReportWriter &writer,
                          const std::function<void(const Summer::Progress &)> &progress)
-    : m_writer(writer)
-    , m_progress(progress)
+    : writer(writer)
+    , progress(progress)
 {
     for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
         const QString name = ReportWriter::fileName(it.key());
-        m_groups.push_back({it, name, dir.absoluteFilePath(name)});
+        groups.push_back({it, name, dir.absoluteFilePath(name)});
     }
-    m_folder = dir.absolutePath();
+    folder = dir.absolutePath();
 }
 
 QString GroupWriter::nameError(const ReportMap &reports)
@@ -63,7 +63,7 @@ QString GroupWriter::nameError(const ReportMap &reports)
 
 QString GroupWriter::run(int threads, int cores)
 {
-    m_textThreads = std::max(1, cores / std::max(1, int(m_groups.size())));
+    textThreads = std::max(1, cores / std::max(1, int(groups.size())));
     std::vector<std::thread> workers;
     for (int i = 1; i < threads; ++i)
         workers.emplace_back([this] { work(); });
@@ -74,26 +74,26 @@ QString GroupWriter::run(int threads, int cores)
     // group's unfinished file may have taken the room an earlier one needed.
     // So the groups from the first failed one on are written again, one at
     // a time, which gives what a single thread would have.
-    if (!m_error.isEmpty() && workers.size() > 0) {
-        m_next = m_failedAt;
-        m_committed = m_failedAt;
-        m_failed = false;
-        m_error.clear();
+    if (!firstError.isEmpty() && workers.size() > 0) {
+        next = failedAt;
+        committed = failedAt;
+        failed = false;
+        firstError.clear();
         work();
     }
     syncFolder();
-    return m_error;
+    return firstError;
 }
 
 void GroupWriter::work()
 {
     for (;;) {
-        const std::size_t i = m_next.fetch_add(1);
-        if (i >= m_groups.size())
+        const std::size_t i = next.fetch_add(1);
+        if (i >= groups.size())
             return;
-        const Group &group = m_groups[i];
+        const Group &group = groups[i];
         // After a failure the turn is still taken, so that no one waits for it.
-        const bool skip = m_failed.load();
+        const bool skip = failed.load();
 
         QString error;
         QSaveFile file(group.path);
@@ -113,7 +113,7 @@ void GroupWriter::work()
             // Each step is checked: a file cut short (disk full) must never
             // take the place of a good one, nor count as written.
             if (error.isEmpty()
-                && (!m_writer.write(&file, group.it.key(), group.it.value(), m_textThreads) || !file.flush()
+                && (!writer.write(&file, group.it.key(), group.it.value(), textThreads) || !file.flush()
                     || file.error() != QFileDevice::NoError)) {
                 error = messages::notWritten(group.name);
             }
@@ -128,28 +128,28 @@ void GroupWriter::work()
 #endif
         }
 
-        std::unique_lock lock(m_mutex);
-        m_turn.wait(lock, [&] { return m_committed == i; });
-        if (!m_failed && !skip && error.isEmpty() && !file.commit())
+        std::unique_lock lock(mutex);
+        turn.wait(lock, [&] { return committed == i; });
+        if (!failed && !skip && error.isEmpty() && !file.commit())
             error = messages::notWritten(group.name);
-        if (m_failed || skip || !error.isEmpty()) {
+        if (failed || skip || !error.isEmpty()) {
             if (file.isOpen())
                 file.cancelWriting();
-            if (!m_failed) {
-                m_failed = true;
-                m_failedAt = i;
-                m_error = error;
+            if (!failed) {
+                failed = true;
+                failedAt = i;
+                firstError = error;
             }
         }
-        ++m_committed;
-        if (m_progress && !m_failed) {
+        ++committed;
+        if (progress && !failed) {
             Summer::Progress done;
-            done.reportsWritten = qsizetype(m_committed);
-            done.reports = qsizetype(m_groups.size());
-            m_progress(done);
+            done.reportsWritten = qsizetype(committed);
+            done.reports = qsizetype(groups.size());
+            progress(done);
         }
         lock.unlock();
-        m_turn.notify_all();
+        turn.notify_all();
     }
 }
 
@@ -168,7 +168,7 @@ bool GroupWriter::refusedName(const QString &path)
 void GroupWriter::syncFolder() const
 {
 #if defined(Q_OS_UNIX)
-    const int fd = ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);

@@ -59,19 +59,19 @@ private:
     // sync a folder is no error, as for the files.
     void syncFolder() const;
 
-    const ReportWriter &m_writer;
-    const std::function<void(const Summer::Progress &)> &m_progress;
-    QString m_folder;
-    std::vector<Group> m_groups;
-    int m_textThreads = 1; // threads that put one report into text
-    std::atomic<std::size_t> m_next = 0;
-    std::atomic<bool> m_failed = false;
+    const ReportWriter &writer;
+    const std::function<void(const Summer::Progress &)> &progress;
+    QString folder;
+    std::vector<Group> groups;
+    int textThreads = 1; // threads that put one report into text
+    std::atomic<std::size_t> next = 0;
+    std::atomic<bool> failed = false;
 
-    std::mutex m_mutex;
-    std::condition_variable m_turn;
-    std::size_t m_committed = 0; // groups whose turn is over
-    std::size_t m_failedAt = 0;  // the first group that failed
-    QString m_error;
+    std::mutex mutex;
+    std::condition_variable turn;
+    std::size_t committed = 0; // groups whose turn is over
+    std::size_t failedAt = 0;  // the first group that failed
+    QString firstError;
 };
 
 #endif // GROUPWRITER_H

@@ -35,28 +35,28 @@ class Merger
 {
 public:
     explicit Merger(ReportMap &reports)
-        : m_reports(reports)
+        : reports(reports)
     {
     }
 
     void add(ParsedReport &part)
     {
-        if (m_cols.size() < part.rowBase + part.rows.size())
-            m_cols.resize(part.rowBase + part.rows.size(), nullptr);
+        if (rowCols.size() < part.rowBase + part.rows.size())
+            rowCols.resize(part.rowBase + part.rows.size(), nullptr);
         const std::size_t count = part.cells.size();
         for (std::size_t i = 0; i < count; ++i) {
             const ParsedReport::Cell &cell = part.cells[i];
-            ColMap *&cols = m_cols[cell.row];
+            ColMap *&cols = rowCols[cell.row];
             if (!cols) {
                 // Groups, sections and rows come into being with their first value.
-                if (!m_group)
-                    m_group = &m_reports[part.key];
+                if (!group)
+                    group = &reports[part.key];
                 const ParsedReport::Row &row = part.rows[cell.row - part.rowBase];
-                if (!m_rows || m_section != row.section) {
-                    m_section = row.section;
-                    m_rows = &(*m_group)[row.section];
+                if (!rows || section != row.section) {
+                    section = row.section;
+                    rows = &(*group)[row.section];
                 }
-                cols = &(*m_rows)[row.key];
+                cols = &(*rows)[row.key];
                 // A row's cells nearly always follow each other: make room for
                 // them at once rather than growing step by step.
                 if (cols->isEmpty()) {
@@ -68,51 +68,51 @@ public:
             }
             // The cells of a row come one after another, mostly in the order
             // of its columns: each is looked for first after the one before.
-            if (cols != m_lastCols) {
-                m_lastCols = cols;
-                m_next = 0;
+            if (cols != lastCols) {
+                lastCols = cols;
+                next = 0;
             }
-            double &total = cols->total(cell.col, &m_next);
+            double &total = cols->total(cell.col, &next);
             total = total + cell.value;
         }
     }
 
 private:
-    ReportMap &m_reports;
-    SectionMap *m_group = nullptr;
-    RowMap *m_rows = nullptr; // of section m_section, the last one used
-    quint32 m_section = 0;
-    std::vector<ColMap *> m_cols; // by row index of the file
-    ColMap *m_lastCols = nullptr;  // the row of the last cell added
-    std::size_t m_next = 0;        // in it, the place after that cell's column
+    ReportMap &reports;
+    SectionMap *group = nullptr;
+    RowMap *rows = nullptr; // of the section below, the last one used
+    quint32 section = 0;
+    std::vector<ColMap *> rowCols; // by row index of the file
+    ColMap *lastCols = nullptr;    // the row of the last cell added
+    std::size_t next = 0;          // in it, the place after that cell's column
 };
 
 } // namespace
 
 ReadPipeline::ReadPipeline(const QDir &dir, const QStringList &names, int threads, int keptMax)
-    : m_names(names)
-    , m_window(std::size_t(2 * threads + 2))
-    , m_slots(m_window)
-    , m_keptRoom(keptMax)
-    , m_keeping(keptMax > 0)
+    : names(names)
+    , window(std::size_t(2 * threads + 2))
+    , inFlight(window)
+    , keptRoom(keptMax)
+    , keeping(keptMax > 0)
 {
     // Paths are made here, once: a QDir caches its absolute path lazily and
     // must not be shared between threads.
-    m_paths.reserve(names.size());
+    paths.reserve(names.size());
     for (const QString &name : names)
-        m_paths.append(dir.absoluteFilePath(name));
+        paths.append(dir.absoluteFilePath(name));
     for (int i = 0; i < threads; ++i)
-        m_workers.emplace_back([this] { work(); });
+        workers.emplace_back([this] { work(); });
 }
 
 ReadPipeline::~ReadPipeline()
 {
     {
-        std::lock_guard lock(m_mutex);
-        m_cancel = true;
+        std::lock_guard lock(mutex);
+        cancel = true;
     }
-    m_changed.notify_all();
-    for (std::thread &t : m_workers)
+    changed.notify_all();
+    for (std::thread &t : workers)
         t.join();
 }
 
@@ -120,20 +120,20 @@ QString ReadPipeline::run(ReportMap &reports, TitleItems &titleItems, QList<File
                           const std::function<void(const Summer::Progress &)> &progress)
 {
     Summer::Progress done;
-    done.files = m_names.size();
+    done.files = names.size();
     QMap<ReportKey, QString> outputNames;
-    for (std::size_t i = 0; i < std::size_t(m_names.size()); ++i) {
-        Slot &slot = m_slots[i % m_window];
+    for (std::size_t i = 0; i < std::size_t(names.size()); ++i) {
+        Slot &slot = inFlight[i % window];
         Merger merger(reports);
         FileRecord &record = records.emplace_back();
-        record.name = m_names.at(qsizetype(i));
+        record.name = names.at(qsizetype(i));
         std::optional<ParsedReport> last;
         bool skipped = false;
         while (!last) {
             std::deque<ParsedReport> parts;
             {
-                std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] {
                     return slot.index == i && (!slot.parts.empty() || slot.done);
                 });
                 parts.swap(slot.parts);
@@ -143,7 +143,7 @@ QString ReadPipeline::run(ReportMap &reports, TitleItems &titleItems, QList<File
                     done.bytesRead += slot.size;
                 }
             }
-            m_changed.notify_all(); // room for more parts
+            changed.notify_all(); // room for more parts
             for (ParsedReport &part : parts) {
                 record.valuesAdded += qint64(part.cells.size());
                 merger.add(part);
@@ -151,7 +151,7 @@ QString ReadPipeline::run(ReportMap &reports, TitleItems &titleItems, QList<File
         }
         if (!skipped) {
             if (last->status != ParsedReport::Status::Ok)
-                return readErrorText(m_names.at(qsizetype(i)), *last);
+                return readErrorText(names.at(qsizetype(i)), *last);
             titleItems.insert(last->items);
             record.valuesAdded += qint64(last->cells.size());
             merger.add(*last);
@@ -171,11 +171,11 @@ QString ReadPipeline::run(ReportMap &reports, TitleItems &titleItems, QList<File
             keep(record);
         }
         {
-            std::lock_guard lock(m_mutex);
-            m_merged = i + 1;
+            std::lock_guard lock(mutex);
+            merged = i + 1;
             slot = Slot();
         }
-        m_changed.notify_all();
+        changed.notify_all();
         if (progress) {
             done.filesRead = qsizetype(i + 1);
             progress(done);
@@ -186,17 +186,17 @@ QString ReadPipeline::run(ReportMap &reports, TitleItems &titleItems, QList<File
 
 void ReadPipeline::keep(FileRecord &record)
 {
-    const qsizetype kept = std::min(record.passedOver.size(), m_keptRoom);
-    if (record.passedOver.size() > kept || (m_keptRoom == 0 && record.valuesPassedOver > 0))
-        m_cut = true;
+    const qsizetype kept = std::min(record.passedOver.size(), keptRoom);
+    if (record.passedOver.size() > kept || (keptRoom == 0 && record.valuesPassedOver > 0))
+        cutOff = true;
     if (kept < record.passedOver.size()) {
         record.passedOver.resize(kept);
         record.passedOver.squeeze();
     }
-    m_keptRoom -= kept;
+    keptRoom -= kept;
     // Files read from now on need not keep any; those in flight are cut here.
-    if (m_keptRoom == 0)
-        m_keeping.store(false, std::memory_order_relaxed);
+    if (keptRoom == 0)
+        keeping.store(false, std::memory_order_relaxed);
 }
 
 void ReadPipeline::work()
@@ -205,31 +205,31 @@ void ReadPipeline::work()
     for (;;) {
         std::size_t i;
         {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait(lock, [&] {
-                return m_cancel || m_next >= std::size_t(m_names.size())
-                    || m_next < m_merged + m_window;
+            std::unique_lock lock(mutex);
+            changed.wait(lock, [&] {
+                return cancel || next >= std::size_t(names.size())
+                    || next < merged + window;
             });
-            if (m_cancel || m_next >= std::size_t(m_names.size()))
+            if (cancel || next >= std::size_t(names.size()))
                 return;
-            i = m_next++;
-            m_slots[i % m_window].index = i;
+            i = next++;
+            inFlight[i % window].index = i;
         }
-        Slot &slot = m_slots[i % m_window];
-        const QString &path = m_paths.at(qsizetype(i));
+        Slot &slot = inFlight[i % window];
+        const QString &path = paths.at(qsizetype(i));
         // Only regular files are read: a sub-folder, or anything that could
         // block or never end, is passed over.
         const QFileInfo info(path);
         const bool regular = info.isFile();
         std::optional<ParsedReport> result;
         if (regular) {
-            reader.setKeptMax(m_keeping.load(std::memory_order_relaxed) ? FileRecord::KeptMax : 0);
+            reader.setKeptMax(keeping.load(std::memory_order_relaxed) ? FileRecord::KeptMax : 0);
             result = reader.read(
                 path,
                 [&](ParsedReport &part) {
-                    std::unique_lock lock(m_mutex);
-                    m_changed.wait(lock, [&] {
-                        return m_cancel || slot.parts.size() < MaxQueuedParts;
+                    std::unique_lock lock(mutex);
+                    changed.wait(lock, [&] {
+                        return cancel || slot.parts.size() < MaxQueuedParts;
                     });
                     ParsedReport moved;
                     moved.key = part.key;
@@ -238,12 +238,12 @@ void ReadPipeline::work()
                     moved.cells = std::move(part.cells);
                     slot.parts.push_back(std::move(moved));
                     lock.unlock();
-                    m_changed.notify_all();
+                    changed.notify_all();
                 },
-                &m_cancel);
+                &cancel);
         }
         {
-            std::lock_guard lock(m_mutex);
+            std::lock_guard lock(mutex);
             slot.last = std::move(result);
             slot.skipped = !regular;
             slot.size = regular ? info.size() : 0;
@@ -251,6 +251,6 @@ void ReadPipeline::work()
                 slot.last.emplace();
             slot.done = true;
         }
-        m_changed.notify_all();
+        changed.notify_all();
     }
 }

@@ -36,7 +36,7 @@ public:
                 const std::function<void(const Summer::Progress &)> &progress);
 
     // Whether the run's cap on values kept cut some off.
-    bool cut() const { return m_cut; }
+    bool cut() const { return cutOff; }
 
 private:
     // Keeps a file's values passed over as far as the run has room for them.
@@ -56,20 +56,20 @@ private:
 
     void work();
 
-    const QStringList m_names;
-    QStringList m_paths;
-    const std::size_t m_window;
+    const QStringList names;
+    QStringList paths;
+    const std::size_t window;
 
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Slot> m_slots;
-    std::size_t m_next = 0;
-    std::size_t m_merged = 0;
-    std::atomic<bool> m_cancel = false;
-    qsizetype m_keptRoom; // merging thread only
-    bool m_cut = false;   // likewise
-    std::atomic<bool> m_keeping;
-    std::vector<std::thread> m_workers;
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<Slot> inFlight;
+    std::size_t next = 0;
+    std::size_t merged = 0;
+    std::atomic<bool> cancel = false;
+    qsizetype keptRoom;  // merging thread only
+    bool cutOff = false; // likewise
+    std::atomic<bool> keeping;
+    std::vector<std::thread> workers;
 };
 
 #endif // READPIPELINE_H

@@ -58,15 +58,15 @@ ParsedReport ReportReader::read(const QString &path, const PartSink &sink,
     const std::string_view head(headBytes, std::size_t(headSize));
     const ByteTable *table = headSize > 0 ? byteTable(declaredEncoding(headBytes, headSize)) : nullptr;
 
-    walk->start(&report, &sink, m_keptMax);
+    walk->start(&report, &sink, keptMax);
     const XML_Parser xml = walk->parser();
     if (table) {
         // The parser reads UTF-8, whatever the declaration says.
         XML_SetEncoding(xml, "UTF-8");
-        if (!m_raw)
-            m_raw.reset(new char[RawBlock]);
+        if (!raw)
+            raw.reset(new char[RawBlock]);
     }
-    FedStream stream(&file, table, m_raw.get());
+    FedStream stream(&file, table, raw.get());
     bool wellFormed = true;
     for (;;) {
         if (cancel && cancel->load(std::memory_order_relaxed)) {

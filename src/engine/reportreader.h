@@ -32,12 +32,12 @@ public:
 
     // How many values passed over each file keeps (FileRecord::KeptMax unless
     // set); they are counted all the same.
-    void setKeptMax(int count) { m_keptMax = count; }
+    void setKeptMax(int count) { keptMax = count; }
 
 private:
     std::unique_ptr<reading::ReportWalk> walk; // the parser and the handlers of its events
-    std::unique_ptr<char[]> m_raw; // a block of a file that is turned into UTF-8 by table
-    int m_keptMax = FileRecord::KeptMax;
+    std::unique_ptr<char[]> raw; // a block of a file that is turned into UTF-8 by table
+    int keptMax = FileRecord::KeptMax;
 };
 
 #endif // REPORTREADER_H
