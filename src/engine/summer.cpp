@@ -1,3 +1,8 @@
+// A run's outline: the folder is listed, its files read on several threads
+// and added to the store in list order (readpipeline), the reports sent twice
+// are noted, and the summed reports are written, each whole or not at all
+// (groupwriter). What the user is told comes from messages.
+
 #include "summer.h"
 
 #include "groupwriter.h"
@@ -10,6 +15,8 @@
 #include <QThread>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace {
 
