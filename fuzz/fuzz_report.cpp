@@ -197,8 +197,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // only a file it reads whole goes through a whole run, which costs a thread
     // and fresh buffers each time.
     static ReportReader reader;
-    const FileReport read = reader.read(file);
-    if (read.status != FileReport::Status::Ok)
+    const ParsedReport read = reader.read(file);
+    if (read.status != ParsedReport::Status::Ok)
         return 0;
 
     Summer summer;

@@ -1,6 +1,7 @@
-// Legacy single-byte encodings through Windows' own code pages.
+#ifndef CODEPAGE_H
+#define CODEPAGE_H
 
-#pragma once
+// Legacy single-byte encodings through Windows' own code pages.
 
 // Qt built without ICU, as on Windows, decodes no legacy encodings; Windows
 // itself knows them as code pages. Fills map with the character of each byte
@@ -9,3 +10,5 @@
 // for a byte that is no character, and returns true. Returns false for a name
 // it does not know or a multi-byte code page, and always off Windows.
 bool windowsCodePageMap(const char *name, int map[256]);
+
+#endif // CODEPAGE_H

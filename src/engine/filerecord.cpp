@@ -4,13 +4,13 @@ QString PassedOverValue::field(Field field) const
 {
     qsizetype from = 0;
     for (int i = 0; i < field && from >= 0; ++i) {
-        const qsizetype end = m_fields.indexOf('\0', from);
+        const qsizetype end = fieldBytes.indexOf('\0', from);
         from = end < 0 ? -1 : end + 1;
     }
-    if (from < 0 || from >= m_fields.size())
+    if (from < 0 || from >= fieldBytes.size())
         return QString();
-    const qsizetype to = m_fields.indexOf('\0', from);
-    return QString::fromUtf8(m_fields.constData() + from, (to < 0 ? m_fields.size() : to) - from);
+    const qsizetype to = fieldBytes.indexOf('\0', from);
+    return QString::fromUtf8(fieldBytes.constData() + from, (to < 0 ? fieldBytes.size() : to) - from);
 }
 
 void PassedOverValue::setFields(const std::array<std::string_view, FieldCount> &fields)
@@ -18,10 +18,10 @@ void PassedOverValue::setFields(const std::array<std::string_view, FieldCount> &
     qsizetype size = 0;
     for (const std::string_view f : fields)
         size += qsizetype(f.size()) + 1;
-    m_fields.clear();
-    m_fields.reserve(size);
+    fieldBytes.clear();
+    fieldBytes.reserve(size);
     for (const std::string_view f : fields)
-        m_fields.append(f.data(), qsizetype(f.size())).append('\0');
+        fieldBytes.append(f.data(), qsizetype(f.size())).append('\0');
 }
 
 QString PassedOverValue::reasonText(Reason reason)

@@ -56,7 +56,7 @@ private:
     // The fields in UTF-8, each ended by a NUL, which no XML text holds: a
     // file may have thousands of values passed over, and this keeps each in
     // one small block.
-    QByteArray m_fields;
+    QByteArray fieldBytes;
 };
 
 struct FileRecord

@@ -5,7 +5,7 @@
 
 #include "reportreader.h"
 
-#include "lookback.h"
+#include "failedtag.h"
 #include "reportwalk.h"
 #include "singlebyte.h"
 
@@ -26,19 +26,19 @@ bool encodingProblem(XML_Error code)
 } // namespace
 
 ReportReader::ReportReader()
-    : d(new ReportWalk)
+    : walk(new ReportWalk)
 {
 }
 
 ReportReader::~ReportReader() = default;
 
-FileReport ReportReader::read(const QString &path, const PartSink &sink,
-                             const std::atomic<bool> *cancel)
+ParsedReport ReportReader::read(const QString &path, const PartSink &sink,
+                                const std::atomic<bool> *cancel)
 {
-    FileReport report;
+    ParsedReport report;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        report.status = FileReport::Status::AccessError;
+        report.status = ParsedReport::Status::AccessError;
         return report;
     }
     // Room for the cells at once (a cell takes 25 bytes of text at the least),
@@ -52,26 +52,25 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
     char headBytes[1024];
     const qint64 headSize = file.read(headBytes, sizeof headBytes);
     if (headSize < 0 || !file.seek(0)) {
-        report.status = FileReport::Status::AccessError;
+        report.status = ParsedReport::Status::AccessError;
         return report;
     }
     const std::string_view head(headBytes, std::size_t(headSize));
     const ByteTable *table = headSize > 0 ? byteTable(declaredEncoding(headBytes, headSize)) : nullptr;
 
-    ReportWalk &p = *d;
-    p.start(&report, &sink, m_keptMax);
-    const XML_Parser xml = p.parser();
+    walk->start(&report, &sink, keptMax);
+    const XML_Parser xml = walk->parser();
     if (table) {
         // The parser reads UTF-8, whatever the declaration says.
         XML_SetEncoding(xml, "UTF-8");
-        if (!m_raw)
-            m_raw.reset(new char[RawBlock]);
+        if (!raw)
+            raw.reset(new char[RawBlock]);
     }
-    FedStream stream(&file, table, m_raw.get());
+    FedStream stream(&file, table, raw.get());
     bool wellFormed = true;
     for (;;) {
         if (cancel && cancel->load(std::memory_order_relaxed)) {
-            report.status = FileReport::Status::AccessError;
+            report.status = ParsedReport::Status::AccessError;
             return report;
         }
         void *buffer = XML_GetBuffer(xml, BlockSize);
@@ -81,7 +80,7 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
         }
         const qint64 n = stream.read(static_cast<char *>(buffer), BlockSize);
         if (n < 0) {
-            report.status = FileReport::Status::AccessError;
+            report.status = ParsedReport::Status::AccessError;
             return report;
         }
         // The last block is handed over as such: after any other the parser
@@ -100,27 +99,27 @@ FileReport ReportReader::read(const QString &path, const PartSink &sink,
     // Asked only of a failed file: the parser finds them by going over the file again.
     const qint64 errorLine = wellFormed ? 0 : qint64(XML_GetCurrentLineNumber(xml));
     const qint64 errorColumn = wellFormed ? 0 : qint64(XML_GetCurrentColumnNumber(xml)) + 1;
-    p.trim();
+    walk->trim();
 
     // A file is a report when the parser reached its report element before any
     // error. One whose encoding cannot be read at all might be one: an XML error.
-    if (!p.reportFound() && !p.draftFound()
+    if (!walk->reportFound() && !walk->draftFound()
         && (wellFormed
             || !(encodingProblem(error) || failedInReportTag(&file, table, head, errorAt)))) {
-        report = FileReport();
-        report.status = FileReport::Status::NoReportElement;
+        report = ParsedReport();
+        report.status = ParsedReport::Status::NoReportElement;
         return report;
     }
     if (!wellFormed) {
-        report.status = FileReport::Status::XmlError;
+        report.status = ParsedReport::Status::XmlError;
         report.errorLine = errorLine;
         report.errorColumn = errorColumn;
         return report;
     }
-    if (!p.reportFound()) {
-        report.key = p.draftKey();
+    if (!walk->reportFound()) {
+        report.key = walk->draftKey();
         report.isDraft = true;
     }
-    p.finish();
+    walk->finish();
     return report;
 }

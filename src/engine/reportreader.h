@@ -1,7 +1,7 @@
 #ifndef REPORTREADER_H
 #define REPORTREADER_H
 
-#include "filereport.h"
+#include "parsedreport.h"
 
 #include <QString>
 
@@ -27,17 +27,17 @@ public:
     // Reads one file. With a sink, large files hand over their cells in parts
     // instead of holding them all; the last part is in the returned report.
     // When *cancel becomes true the reading stops early with an unusable result.
-    FileReport read(const QString &path, const PartSink &sink = {},
-                    const std::atomic<bool> *cancel = nullptr);
+    ParsedReport read(const QString &path, const PartSink &sink = {},
+                      const std::atomic<bool> *cancel = nullptr);
 
     // How many values passed over each file keeps (FileRecord::KeptMax unless
     // set); they are counted all the same.
-    void setKeptMax(int count) { m_keptMax = count; }
+    void setKeptMax(int count) { keptMax = count; }
 
 private:
-    std::unique_ptr<reading::ReportWalk> d;
-    std::unique_ptr<char[]> m_raw; // a block of a file that is turned into UTF-8 by table
-    int m_keptMax = FileRecord::KeptMax;
+    std::unique_ptr<reading::ReportWalk> walk; // the parser and the handlers of its events
+    std::unique_ptr<char[]> raw; // a block of a file that is turned into UTF-8 by table
+    int keptMax = FileRecord::KeptMax;
 };
 
 #endif // REPORTREADER_H

@@ -73,55 +73,55 @@ public:
     using const_iterator = std::vector<Entry>::const_iterator;
 
     // The total of a column, created with 0 when the column is new.
-    double &operator[](quint32 code) { return m_entries[indexOf(code)].total; }
+    double &operator[](quint32 code) { return entries[indexOf(code)].total; }
 
     // The same, looked for first at *next, where the caller expects it (the
     // place after the column it asked for last); *next is moved past it.
     double &total(quint32 code, std::size_t *next)
     {
         std::size_t at = *next;
-        if (at >= m_entries.size() || m_entries[at].code != code)
+        if (at >= entries.size() || entries[at].code != code)
             at = indexOf(code);
         *next = at + 1;
-        return m_entries[at].total;
+        return entries[at].total;
     }
 
-    bool contains(quint32 code) const { return find(code) != m_entries.end(); }
+    bool contains(quint32 code) const { return find(code) != entries.end(); }
     double value(quint32 code, double fallback = 0.0) const
     {
         const auto it = find(code);
-        return it == m_entries.end() ? fallback : it->total;
+        return it == entries.end() ? fallback : it->total;
     }
 
-    void reserve(std::size_t n) { m_entries.reserve(n); }
-    std::size_t size() const { return m_entries.size(); }
-    bool isEmpty() const { return m_entries.empty(); }
-    const_iterator begin() const { return m_entries.begin(); }
-    const_iterator end() const { return m_entries.end(); }
+    void reserve(std::size_t n) { entries.reserve(n); }
+    std::size_t size() const { return entries.size(); }
+    bool isEmpty() const { return entries.empty(); }
+    const_iterator begin() const { return entries.begin(); }
+    const_iterator end() const { return entries.end(); }
 
 private:
     // The place of a column, made with a total of 0 when the column is new.
     std::size_t indexOf(quint32 code)
     {
-        if (m_entries.empty() || m_entries.back().code < code) {
-            m_entries.push_back({code, 0.0});
-            return m_entries.size() - 1;
+        if (entries.empty() || entries.back().code < code) {
+            entries.push_back({code, 0.0});
+            return entries.size() - 1;
         }
-        auto it = std::lower_bound(m_entries.begin(), m_entries.end(), code,
+        auto it = std::lower_bound(entries.begin(), entries.end(), code,
                                    [](const Entry &e, quint32 c) { return e.code < c; });
-        if (it == m_entries.end() || it->code != code)
-            it = m_entries.insert(it, {code, 0.0});
-        return std::size_t(it - m_entries.begin());
+        if (it == entries.end() || it->code != code)
+            it = entries.insert(it, {code, 0.0});
+        return std::size_t(it - entries.begin());
     }
 
     const_iterator find(quint32 code) const
     {
-        auto it = std::lower_bound(m_entries.begin(), m_entries.end(), code,
+        auto it = std::lower_bound(entries.begin(), entries.end(), code,
                                    [](const Entry &e, quint32 c) { return e.code < c; });
-        return (it != m_entries.end() && it->code == code) ? it : m_entries.end();
+        return (it != entries.end() && it->code == code) ? it : entries.end();
     }
 
-    std::vector<Entry> m_entries;
+    std::vector<Entry> entries;
 };
 
 using RowMap = QMap<RowKey, ColMap>;

@@ -26,29 +26,29 @@ public:
     using Sink = std::function<bool(const char *, std::size_t)>;
 
     explicit Output(Sink sink)
-        : m_sink(std::move(sink))
-        , m_block(new char[BlockSize]) // filled before it is read
+        : sink(std::move(sink))
+        , block(new char[BlockSize]) // filled before it is read
     {
     }
 
     // Room for n more bytes at the returned place; advance() says how many were used.
     char *room(std::size_t n)
     {
-        if (m_used + n > m_size) {
+        if (used + n > size) {
             flush();
-            if (n > m_size) {
-                m_block.reset(new char[n]);
-                m_size = n;
+            if (n > size) {
+                block.reset(new char[n]);
+                size = n;
             }
         }
-        return m_block.get() + m_used;
+        return block.get() + used;
     }
-    void advance(char *end) { m_used = std::size_t(end - m_block.get()); }
+    void advance(char *end) { used = std::size_t(end - block.get()); }
 
     void put(const char *text, std::size_t n)
     {
         std::memcpy(room(n), text, n);
-        m_used += n;
+        used += n;
     }
     template <std::size_t N>
     void put(const char (&literal)[N])
@@ -61,16 +61,16 @@ public:
     void pass(const std::string &text)
     {
         flush();
-        if (m_ok && !text.empty())
-            m_ok = m_sink(text.data(), text.size());
+        if (allTaken && !text.empty())
+            allTaken = sink(text.data(), text.size());
     }
     // Everything handed on so far was taken.
-    bool ok() const { return m_ok; }
+    bool ok() const { return allTaken; }
 
     bool finish()
     {
         flush();
-        return m_ok;
+        return allTaken;
     }
 
 private:
@@ -78,16 +78,16 @@ private:
 
     void flush()
     {
-        if (m_used > 0 && m_ok)
-            m_ok = m_sink(m_block.get(), m_used);
-        m_used = 0;
+        if (used > 0 && allTaken)
+            allTaken = sink(block.get(), used);
+        used = 0;
     }
 
-    Sink m_sink;
-    std::unique_ptr<char[]> m_block;
-    std::size_t m_size = BlockSize;
-    std::size_t m_used = 0;
-    bool m_ok = true;
+    Sink sink;
+    std::unique_ptr<char[]> block;
+    std::size_t size = BlockSize;
+    std::size_t used = 0;
+    bool allTaken = true;
 };
 
 Output::Sink deviceSink(QIODevice *device)
@@ -131,11 +131,11 @@ char *codeAttribute(char *p, quint32 code)
 
 ReportWriter::ReportWriter(const QString &okpo, const TitleItems &titleItems)
 {
-    m_title += "  <item name=\"okpo\"" + attributeText("value", okpo) + "/>\n";
+    title += "  <item name=\"okpo\"" + attributeText("value", okpo) + "/>\n";
     for (auto it = titleItems.cbegin(); it != titleItems.cend(); ++it) {
         if (it.key() == QLatin1String("okpo"))
             continue;
-        m_title += "  <item" + attributeText("name", it.key()) + attributeText("value", it.value())
+        title += "  <item" + attributeText("name", it.key()) + attributeText("value", it.value())
             + "/>\n";
     }
 }
@@ -305,7 +305,7 @@ bool ReportWriter::write(QIODevice *device, const ReportKey &key, const SectionM
     out.put(attributeText("period", key.period));
     out.put(attributeText("form", form(key.code)));
     out.put(">\n <title>\n");
-    out.put(m_title);
+    out.put(title);
     out.put(" </title>\n <sections>\n");
 
     qsizetype rows = 0;

@@ -30,7 +30,7 @@ public:
     static QString form(const QString &code);
 
 private:
-    std::string m_title;
+    std::string title;
 };
 
 #endif // REPORTWRITER_H

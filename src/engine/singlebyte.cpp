@@ -153,10 +153,10 @@ qint64 toUtf8(const ByteTable &table, const char *text, qint64 n, char *out)
 
 qint64 FedStream::read(char *out, qint64 max)
 {
-    if (!m_table)
-        return m_file->read(out, max);
-    const qint64 n = m_file->read(m_raw, std::min(max / 3, RawBlock));
-    return n <= 0 ? n : toUtf8(*m_table, m_raw, n, out);
+    if (!table)
+        return file->read(out, max);
+    const qint64 n = file->read(raw, std::min(max / 3, RawBlock));
+    return n <= 0 ? n : toUtf8(*table, raw, n, out);
 }
 
 } // namespace reading

@@ -53,16 +53,16 @@ class FedStream
 {
 public:
     FedStream(QFile *file, const ByteTable *table, char *raw)
-        : m_file(file), m_table(table), m_raw(raw)
+        : file(file), table(table), raw(raw)
     {
     }
     // Reads at most max bytes (max >= 3); 0 at the end, -1 on failure.
     qint64 read(char *out, qint64 max);
 
 private:
-    QFile *m_file;
-    const ByteTable *m_table;
-    char *m_raw;
+    QFile *file;
+    const ByteTable *table;
+    char *raw;
 };
 
 } // namespace reading

@@ -1,29 +1,22 @@
+// A run's outline: the folder is listed, its files read on several threads
+// and added to the store in list order (readpipeline), the reports sent twice
+// are noted, and the summed reports are written, each whole or not at all
+// (groupwriter). What the user is told comes from messages.
+
 #include "summer.h"
 
+#include "groupwriter.h"
 #include "messages.h"
-#include "reportreader.h"
+#include "readpipeline.h"
 #include "reportwriter.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
-#include <QSet>
 #include <QThread>
 
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <optional>
-#include <thread>
-
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -51,472 +44,6 @@ QStringList listReports(const QDir &dir)
 // branch's report sent twice.
 using SameOkpo = std::pair<QString, QString>;
 
-QString readErrorText(const QString &name, const FileReport &report)
-{
-    const QString prefix = QStringLiteral("Не удалось прочитать файл ") + name;
-    switch (report.status) {
-    case FileReport::Status::NoReportElement:
-        return prefix + QStringLiteral(" : не найден тег <report> или <draft>");
-    case FileReport::Status::XmlError:
-        return prefix + QStringLiteral(" : ошибка XML в строке %1, столбце %2")
-                            .arg(report.errorLine)
-                            .arg(report.errorColumn);
-    case FileReport::Status::AccessError:
-        return prefix + QStringLiteral(" : нет доступа к файлу");
-    case FileReport::Status::Ok:
-        break;
-    }
-    return QString();
-}
-
-bool hasForbiddenCharacter(const QString &name)
-{
-    for (QChar c : name) {
-        if (c.unicode() < 0x20 || QStringView(u"/\\:*?\"<>|").contains(c))
-            return true;
-    }
-    return false;
-}
-
-// Adds the cells of one file to the store, part by part.
-class Merger
-{
-public:
-    explicit Merger(ReportMap &reports)
-        : m_reports(reports)
-    {
-    }
-
-    void add(FileReport &part)
-    {
-        if (m_cols.size() < part.rowBase + part.rows.size())
-            m_cols.resize(part.rowBase + part.rows.size(), nullptr);
-        const std::size_t count = part.cells.size();
-        for (std::size_t i = 0; i < count; ++i) {
-            const FileReport::Cell &cell = part.cells[i];
-            ColMap *&cols = m_cols[cell.row];
-            if (!cols) {
-                // Groups, sections and rows come into being with their first value.
-                if (!m_group)
-                    m_group = &m_reports[part.key];
-                const FileReport::Row &row = part.rows[cell.row - part.rowBase];
-                if (!m_rows || m_section != row.section) {
-                    m_section = row.section;
-                    m_rows = &(*m_group)[row.section];
-                }
-                cols = &(*m_rows)[row.key];
-                // A row's cells nearly always follow each other: make room for
-                // them at once rather than growing step by step.
-                if (cols->isEmpty()) {
-                    std::size_t run = i + 1;
-                    while (run < count && part.cells[run].row == cell.row)
-                        ++run;
-                    cols->reserve(run - i);
-                }
-            }
-            // The cells of a row come one after another, mostly in the order
-            // of its columns: each is looked for first after the one before.
-            if (cols != m_lastCols) {
-                m_lastCols = cols;
-                m_next = 0;
-            }
-            double &total = cols->total(cell.col, &m_next);
-            total = total + cell.value;
-        }
-    }
-
-private:
-    ReportMap &m_reports;
-    SectionMap *m_group = nullptr;
-    RowMap *m_rows = nullptr; // of section m_section, the last one used
-    quint32 m_section = 0;
-    std::vector<ColMap *> m_cols; // by row index of the file
-    ColMap *m_lastCols = nullptr;  // the row of the last cell added
-    std::size_t m_next = 0;        // in it, the place after that cell's column
-};
-
-// Parses the files on worker threads while the calling thread adds their results
-// to the store strictly in list order, so totals never depend on the timing.
-// Only a few files are in flight at once, and a large file's cells are handed
-// over in parts, so memory stays bounded.
-class ReadPipeline
-{
-public:
-    // keptMax: how many values passed over the run keeps in all.
-    ReadPipeline(const QDir &dir, const QStringList &names, int threads, int keptMax)
-        : m_names(names)
-        , m_window(std::size_t(2 * threads + 2))
-        , m_slots(m_window)
-        , m_keptRoom(keptMax)
-        , m_keeping(keptMax > 0)
-    {
-        // Paths are made here, once: a QDir caches its absolute path lazily and
-        // must not be shared between threads.
-        m_paths.reserve(names.size());
-        for (const QString &name : names)
-            m_paths.append(dir.absoluteFilePath(name));
-        for (int i = 0; i < threads; ++i)
-            m_workers.emplace_back([this] { work(); });
-    }
-
-    ~ReadPipeline()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_cancel = true;
-        }
-        m_changed.notify_all();
-        for (std::thread &t : m_workers)
-            t.join();
-    }
-
-    // Adds every file to the store and records what it did with each; on the
-    // first failing file, in list order, returns its message and adds nothing
-    // after it.
-    QString run(ReportMap &reports, TitleItems &titleItems, QList<FileRecord> &records,
-                const std::function<void(const Summer::Progress &)> &progress)
-    {
-        Summer::Progress done;
-        done.files = m_names.size();
-        QMap<ReportKey, QString> outputNames;
-        for (std::size_t i = 0; i < std::size_t(m_names.size()); ++i) {
-            Slot &slot = m_slots[i % m_window];
-            Merger merger(reports);
-            FileRecord &record = records.emplace_back();
-            record.name = m_names.at(qsizetype(i));
-            std::optional<FileReport> last;
-            bool skipped = false;
-            while (!last) {
-                std::deque<FileReport> parts;
-                {
-                    std::unique_lock lock(m_mutex);
-                    m_changed.wait(lock, [&] {
-                        return slot.index == i && (!slot.parts.empty() || slot.done);
-                    });
-                    parts.swap(slot.parts);
-                    if (slot.done) {
-                        last = std::move(slot.last);
-                        skipped = slot.skipped;
-                        done.bytesRead += slot.size;
-                    }
-                }
-                m_changed.notify_all(); // room for more parts
-                for (FileReport &part : parts) {
-                    record.valuesAdded += qint64(part.cells.size());
-                    merger.add(part);
-                }
-            }
-            if (!skipped) {
-                if (last->status != FileReport::Status::Ok)
-                    return readErrorText(m_names.at(qsizetype(i)), *last);
-                titleItems.insert(last->items);
-                record.valuesAdded += qint64(last->cells.size());
-                merger.add(*last);
-                // One name shared by the records of a summed report.
-                auto name = outputNames.find(last->key);
-                if (name == outputNames.end())
-                    name = outputNames.insert(last->key, ReportWriter::fileName(last->key));
-                record.outputName = name.value();
-                record.element = last->isDraft ? FileRecord::Element::Draft : FileRecord::Element::Report;
-                const auto okpo = last->items.constFind(QStringLiteral("okpo"));
-                record.hasOkpo = okpo != last->items.cend();
-                if (record.hasOkpo)
-                    record.okpo = okpo.value();
-                record.valuesPassedOver = last->passedOverCount;
-                record.lostNumbers = last->lostCount;
-                record.passedOver = std::move(last->passedOver);
-                keep(record);
-            }
-            {
-                std::lock_guard lock(m_mutex);
-                m_merged = i + 1;
-                slot = Slot();
-            }
-            m_changed.notify_all();
-            if (progress) {
-                done.filesRead = qsizetype(i + 1);
-                progress(done);
-            }
-        }
-        return QString();
-    }
-
-    // Whether the run's cap on values kept cut some off.
-    bool cut() const { return m_cut; }
-
-private:
-    // Keeps a file's values passed over as far as the run has room for them.
-    void keep(FileRecord &record)
-    {
-        const qsizetype kept = std::min(record.passedOver.size(), m_keptRoom);
-        if (record.passedOver.size() > kept || (m_keptRoom == 0 && record.valuesPassedOver > 0))
-            m_cut = true;
-        if (kept < record.passedOver.size()) {
-            record.passedOver.resize(kept);
-            record.passedOver.squeeze();
-        }
-        m_keptRoom -= kept;
-        // Files read from now on need not keep any; those in flight are cut here.
-        if (m_keptRoom == 0)
-            m_keeping.store(false, std::memory_order_relaxed);
-    }
-
-    struct Slot
-    {
-        std::size_t index = std::size_t(-1);
-        std::deque<FileReport> parts;
-        std::optional<FileReport> last;
-        qint64 size = 0;
-        bool skipped = false;
-        bool done = false;
-    };
-
-    static constexpr std::size_t MaxQueuedParts = 4;
-
-    void work()
-    {
-        ReportReader reader;
-        for (;;) {
-            std::size_t i;
-            {
-                std::unique_lock lock(m_mutex);
-                m_changed.wait(lock, [&] {
-                    return m_cancel || m_next >= std::size_t(m_names.size())
-                        || m_next < m_merged + m_window;
-                });
-                if (m_cancel || m_next >= std::size_t(m_names.size()))
-                    return;
-                i = m_next++;
-                m_slots[i % m_window].index = i;
-            }
-            Slot &slot = m_slots[i % m_window];
-            const QString &path = m_paths.at(qsizetype(i));
-            // Only regular files are read: a sub-folder, or anything that could
-            // block or never end, is passed over.
-            const QFileInfo info(path);
-            const bool regular = info.isFile();
-            std::optional<FileReport> result;
-            if (regular) {
-                reader.setKeptMax(m_keeping.load(std::memory_order_relaxed) ? FileRecord::KeptMax : 0);
-                result = reader.read(
-                    path,
-                    [&](FileReport &part) {
-                        std::unique_lock lock(m_mutex);
-                        m_changed.wait(lock, [&] {
-                            return m_cancel || slot.parts.size() < MaxQueuedParts;
-                        });
-                        FileReport moved;
-                        moved.key = part.key;
-                        moved.rowBase = part.rowBase;
-                        moved.rows = std::move(part.rows);
-                        moved.cells = std::move(part.cells);
-                        slot.parts.push_back(std::move(moved));
-                        lock.unlock();
-                        m_changed.notify_all();
-                    },
-                    &m_cancel);
-            }
-            {
-                std::lock_guard lock(m_mutex);
-                slot.last = std::move(result);
-                slot.skipped = !regular;
-                slot.size = regular ? info.size() : 0;
-                if (!regular)
-                    slot.last.emplace();
-                slot.done = true;
-            }
-            m_changed.notify_all();
-        }
-    }
-
-    const QStringList m_names;
-    QStringList m_paths;
-    const std::size_t m_window;
-
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<Slot> m_slots;
-    std::size_t m_next = 0;
-    std::size_t m_merged = 0;
-    std::atomic<bool> m_cancel = false;
-    qsizetype m_keptRoom; // merging thread only
-    bool m_cut = false;   // likewise
-    std::atomic<bool> m_keeping;
-    std::vector<std::thread> m_workers;
-};
-
-// Writes the summed reports, several at once. Each report goes to a temporary
-// file that takes its name (in place of the old file, if any) only when it is
-// complete and synced, and these commits happen strictly in key order: when a
-// group fails, the files of the groups before it stay and no later group's file
-// appears.
-class GroupWriter
-{
-public:
-    GroupWriter(const QDir &dir, const ReportMap &reports, const ReportWriter &writer,
-                const std::function<void(const Summer::Progress &)> &progress)
-        : m_writer(writer)
-        , m_progress(progress)
-    {
-        for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
-            const QString name = ReportWriter::fileName(it.key());
-            m_groups.push_back({it, name, dir.absoluteFilePath(name)});
-        }
-        m_folder = dir.absolutePath();
-    }
-
-    // Returns the message of the first group in key order that failed, or nothing.
-    // A run of fewer groups than cores puts each large report into text on
-    // several of them.
-    QString run(int threads, int cores)
-    {
-        m_textThreads = std::max(1, cores / std::max(1, int(m_groups.size())));
-        std::vector<std::thread> workers;
-        for (int i = 1; i < threads; ++i)
-            workers.emplace_back([this] { work(); });
-        work();
-        for (std::thread &t : workers)
-            t.join();
-        // Files written side by side share the disk: when it filled up, a later
-        // group's unfinished file may have taken the room an earlier one needed.
-        // So the groups from the first failed one on are written again, one at
-        // a time, which gives what a single thread would have.
-        if (!m_error.isEmpty() && workers.size() > 0) {
-            m_next = m_failedAt;
-            m_committed = m_failedAt;
-            m_failed = false;
-            m_error.clear();
-            work();
-        }
-        syncFolder();
-        return m_error;
-    }
-
-private:
-    struct Group
-    {
-        ReportMap::const_iterator it;
-        QString name;
-        QString path;
-    };
-
-    void work()
-    {
-        for (;;) {
-            const std::size_t i = m_next.fetch_add(1);
-            if (i >= m_groups.size())
-                return;
-            const Group &group = m_groups[i];
-            // After a failure the turn is still taken, so that no one waits for it.
-            const bool skip = m_failed.load();
-
-            QString error;
-            QSaveFile file(group.path);
-            if (!skip) {
-                // Nothing is made under the summed file's name before its whole
-                // content is there: the file is written to an unnamed file in the
-                // folder, or where the file system has none, to name.XXXXXX
-                // beside it, and takes the name only at commit. A link in its
-                // place is not followed (the file would land wherever it points).
-                const QFileInfo existing(group.path);
-                if (refusedName(group.path) || existing.isSymLink() || existing.isDir()
-                    || (existing.exists() && !existing.isWritable()))
-                    error = openError();
-                const auto mode = QIODevice::WriteOnly | QIODevice::Text | QIODevice::Unbuffered;
-                if (error.isEmpty() && !file.open(mode))
-                    error = openError();
-                // Each step is checked: a file cut short (disk full) must never
-                // take the place of a good one, nor count as written.
-                if (error.isEmpty()
-                    && (!m_writer.write(&file, group.it.key(), group.it.value(), m_textThreads) || !file.flush()
-                        || file.error() != QFileDevice::NoError)) {
-                    error = writeError(group.name);
-                }
-#if defined(Q_OS_LINUX)
-                // The data goes to disk here, on this thread, while others do the
-                // same; commit() syncs again, but finds nothing left to write, so
-                // the commits, which take turns, stay short. A disk that fails to
-                // take the data (EIO, ENOSPC) fails the file; one that cannot sync
-                // at all (EINVAL) is no error, as for commit().
-                if (error.isEmpty() && ::fdatasync(file.handle()) != 0 && errno != EINVAL)
-                    error = writeError(group.name);
-#endif
-            }
-
-            std::unique_lock lock(m_mutex);
-            m_turn.wait(lock, [&] { return m_committed == i; });
-            if (!m_failed && !skip && error.isEmpty() && !file.commit())
-                error = writeError(group.name);
-            if (m_failed || skip || !error.isEmpty()) {
-                if (file.isOpen())
-                    file.cancelWriting();
-                if (!m_failed) {
-                    m_failed = true;
-                    m_failedAt = i;
-                    m_error = error;
-                }
-            }
-            ++m_committed;
-            if (m_progress && !m_failed) {
-                Summer::Progress done;
-                done.reportsWritten = qsizetype(m_committed);
-                done.reports = qsizetype(m_groups.size());
-                m_progress(done);
-            }
-            lock.unlock();
-            m_turn.notify_all();
-        }
-    }
-
-    // A name the file system refuses (too long, or with characters it does not
-    // take) fails its lookup already, so it is told apart from a failed write
-    // without anything being created. Where a lookup takes any name, as on FAT,
-    // the temporary file name.XXXXXX cannot be created and open() fails instead.
-    static bool refusedName(const QString &path)
-    {
-#if defined(Q_OS_UNIX)
-        struct stat st;
-        return ::lstat(QFile::encodeName(path).constData(), &st) != 0
-            && (errno == ENAMETOOLONG || errno == EINVAL || errno == EILSEQ);
-#else
-        Q_UNUSED(path);
-        return false;
-#endif
-    }
-
-    // The files took their names in the folder: it is synced as well, so that
-    // after a power cut the files of a run that ended are there under their
-    // names, not only in the file system's journal. A file system that cannot
-    // sync a folder is no error, as for the files.
-    void syncFolder() const
-    {
-#if defined(Q_OS_UNIX)
-        const int fd = ::open(QFile::encodeName(m_folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd >= 0) {
-            ::fsync(fd);
-            ::close(fd);
-        }
-#endif
-    }
-
-    static QString openError() { return QStringLiteral("Не получается открыть файл для записи"); }
-    static QString writeError(const QString &name) { return messages::notWritten(name); }
-
-    const ReportWriter &m_writer;
-    const std::function<void(const Summer::Progress &)> &m_progress;
-    QString m_folder;
-    std::vector<Group> m_groups;
-    int m_textThreads = 1; // threads that put one report into text
-    std::atomic<std::size_t> m_next = 0;
-    std::atomic<bool> m_failed = false;
-
-    std::mutex m_mutex;
-    std::condition_variable m_turn;
-    std::size_t m_committed = 0; // groups whose turn is over
-    std::size_t m_failedAt = 0;  // the first group that failed
-    QString m_error;
-};
-
 } // namespace
 
 Summer::Summer() = default;
@@ -532,12 +59,12 @@ bool Summer::readReports(const QString &path)
 {
     const QDir dir(path);
     if (!dir.exists()) {
-        setError(QStringLiteral("Не удаётся нейти исходную папку"));
+        setError(messages::noSourceFolder());
         return false;
     }
     const QStringList names = listReports(dir);
     if (names.isEmpty()) {
-        setError(QStringLiteral("В исходной папке нет xml-файлов"));
+        setError(messages::noReportFiles());
         return false;
     }
 
@@ -569,18 +96,10 @@ QString Summer::passedOverNote() const
 {
     if (!passedOverCut)
         return QString();
-    // Thousands set apart by a space, whatever the user's locale.
-    const auto grouped = [](qint64 n) {
-        QString digits = QString::number(n);
-        for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
-            digits.insert(at, QLatin1Char(' '));
-        return digits;
-    };
     qint64 all = 0;
     for (const FileRecord &record : records)
         all += record.valuesPassedOver;
-    return QStringLiteral("Примечание: в перечень пропущенных значений вошли первые %1 из %2")
-        .arg(grouped(PassedOverKeptMax), grouped(all));
+    return messages::passedOverCut(PassedOverKeptMax, all);
 }
 
 QStringList Summer::warnings() const
@@ -602,15 +121,11 @@ QStringList Summer::warnings() const
         names.append(record.name);
     }
     QStringList out;
-    for (const SameOkpo &key : std::as_const(twice)) {
-        out.append(QStringLiteral("Предупреждение: ОКПО %1 входит в сводный отчет %2 несколько раз: %3")
-                       .arg(key.second, key.first, files.value(key).join(QStringLiteral(", "))));
-    }
+    for (const SameOkpo &key : std::as_const(twice))
+        out.append(messages::sameOkpo(key.second, key.first, files.value(key)));
     for (const FileRecord &record : records) {
         if (record.lostNumbers > 0)
-            out.append(QStringLiteral("Предупреждение: в файле %1 не учтено чисел: %2")
-                           .arg(record.name)
-                           .arg(record.lostNumbers));
+            out.append(messages::lostNumbers(record.name, record.lostNumbers));
     }
     return out;
 }
@@ -627,22 +142,10 @@ bool Summer::writeReports(const QString &path, const QString &okpo)
     if (reports.isEmpty())
         return true;
 
-    // Names are checked before anything is written, so a bad group cannot leave
-    // half a run behind: a name must stay inside the folder, and two groups must
-    // not share a file on a file system that ignores letter case.
-    QSet<QString> taken;
-    for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
-        const QString name = ReportWriter::fileName(it.key());
-        if (hasForbiddenCharacter(name)) {
-            setError(QStringLiteral("Недопустимое имя файла: ") + name);
-            return false;
-        }
-        const QString folded = name.toCaseFolded();
-        if (taken.contains(folded)) {
-            setError(QStringLiteral("Разные отчеты дают одно имя файла: ") + name);
-            return false;
-        }
-        taken.insert(folded);
+    const QString badName = GroupWriter::nameError(reports);
+    if (!badName.isEmpty()) {
+        setError(badName);
+        return false;
     }
 
     const ReportWriter writer(okpo, titleItems);

@@ -5,7 +5,7 @@
 // to the error, with every token reported, to learn where the token that failed
 // begins, and that token's first characters are looked at.
 
-#include "lookback.h"
+#include "failedtag.h"
 
 #include <QFile>
 #include <QString>
@@ -20,9 +20,9 @@ namespace {
 
 // Room for reading a failed file again, left uninitialised: only what is read
 // into it is used, and most broken files are small.
-struct LookBackBuffers
+struct RereadBuffers
 {
-    explicit LookBackBuffers(bool table)
+    explicit RereadBuffers(bool table)
         : raw(table ? new char[RawBlock] : nullptr), block(new char[BlockSize])
     {
     }
@@ -32,7 +32,7 @@ struct LookBackBuffers
 
 // Where the token begins that a parser of the stream was in at byte offset error:
 // the end of the last whole token before it.
-qint64 failedTokenStart(QFile *file, const ByteTable *table, qint64 error, LookBackBuffers &buffers)
+qint64 failedTokenStart(QFile *file, const ByteTable *table, qint64 error, RereadBuffers &buffers)
 {
     struct Tracker
     {
@@ -169,7 +169,7 @@ bool continuesName(int c)
 
 bool failedInReportTag(QFile *file, const ByteTable *table, std::string_view head, qint64 error)
 {
-    LookBackBuffers buffers(table);
+    RereadBuffers buffers(table);
     const qint64 start = failedTokenStart(file, table, error, buffers);
     if (start < 0 || !file->seek(0))
         return false;

@@ -1,5 +1,5 @@
-#ifndef LOOKBACK_H
-#define LOOKBACK_H
+#ifndef FAILEDTAG_H
+#define FAILEDTAG_H
 
 // The look back at a file whose parser failed: whether it failed inside a
 // <report> or <draft> start tag.
@@ -17,4 +17,4 @@ bool failedInReportTag(QFile *file, const ByteTable *table, std::string_view hea
 
 } // namespace reading
 
-#endif // LOOKBACK_H
+#endif // FAILEDTAG_H

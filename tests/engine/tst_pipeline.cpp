@@ -193,11 +193,11 @@ void TestPipeline::largeFileInPartsAddsAsWhole()
 
     // The whole file at once, on this thread.
     ReportReader reader;
-    const FileReport whole = reader.read(in.filePath(QStringLiteral("a.xml")));
-    QCOMPARE(whole.status, FileReport::Status::Ok);
+    const ParsedReport whole = reader.read(in.filePath(QStringLiteral("a.xml")));
+    QCOMPARE(whole.status, ParsedReport::Status::Ok);
     ReportMap expected;
-    for (const FileReport::Cell &cell : whole.cells) {
-        const FileReport::Row &row = whole.rows.at(cell.row);
+    for (const ParsedReport::Cell &cell : whole.cells) {
+        const ParsedReport::Row &row = whole.rows.at(cell.row);
         addValue(expected, whole.key, row.section, row.key, cell.col, cell.value);
     }
 

@@ -1,5 +1,5 @@
-#ifndef FILEREPORT_H
-#define FILEREPORT_H
+#ifndef PARSEDREPORT_H
+#define PARSEDREPORT_H
 
 // What reading one report file produces: made by the walk over the file,
 // handed over by the reader, added to the store by the summer.
@@ -13,7 +13,7 @@
 #include <vector>
 
 // What one report file contributes to a run, in the order it must be added.
-struct FileReport
+struct ParsedReport
 {
     enum class Status {
         Ok,
@@ -54,11 +54,11 @@ struct FileReport
 // Takes the rows and cells of a part of a large file that may be added before
 // the file ends (its group is known and nothing later can come before them).
 // The callee moves them out; the reading then starts the next part.
-using FilePartSink = std::function<void(FileReport &)>;
+using FilePartSink = std::function<void(ParsedReport &)>;
 
 namespace reading {
 // Cells a part of a large file holds when it is handed over.
 constexpr std::size_t PartCells = 1 << 16;
 } // namespace reading
 
-#endif // FILEREPORT_H
+#endif // PARSEDREPORT_H
