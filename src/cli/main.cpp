@@ -4,9 +4,9 @@
 #include "console.h"
 #include "csv.h"
 #include "messages.h"
+#include "outputfile.h"
 #include "progress.h"
 #include "summer.h"
-#include "target.h"
 #include "workbook.h"
 
 #include <QCommandLineParser>
@@ -40,11 +40,11 @@ QString targetConflict(const Targets &targets)
 {
     QHash<QString, QString> options; // by what the file resolves to
     for (const auto &[option, file] : targets) {
-        const QString identity = target::identity(file);
+        const QString identity = outputfile::identity(file);
         const QString other = options.value(identity);
         if (other.isEmpty()) {
             options.insert(identity, option);
-        } else if (target::isStandardOutput(file)) {
+        } else if (outputfile::isStandardOutput(file)) {
             return QStringLiteral("В стандартный вывод (-) можно записать только один файл: %1 и %2.")
                 .arg(other, option);
         } else {
@@ -137,7 +137,7 @@ int main(int argc, char *argv[])
         return UsageError;
     }
     const bool toStandardOutput = std::any_of(targets.cbegin(), targets.cend(), [](const auto &t) {
-        return target::isStandardOutput(t.second);
+        return outputfile::isStandardOutput(t.second);
     });
 
     Summer summer;
@@ -167,7 +167,7 @@ int main(int argc, char *argv[])
         if (!parser.isSet(option))
             continue;
         const QString file = parser.value(option);
-        if (!target::save(file, table(summer.fileRecords()))) {
+        if (!outputfile::save(file, table(summer.fileRecords()))) {
             print(stderr, QStringLiteral("Ошибка записи: ") + messages::notWritten(file));
             return WriteFailure;
         }

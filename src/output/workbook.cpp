@@ -2,10 +2,10 @@
 
 #include "messages.h"
 #include "numbers.h"
+#include "outputfile.h"
 #include "recordtable.h"
 #include "reportwriter.h"
 #include "summer.h"
-#include "target.h"
 
 #include <QFile>
 #include <QSet>
@@ -491,7 +491,7 @@ bool Workbook::write(const QString &path)
             return false;
     }
     QFile workbook(file);
-    if (!workbook.open(QIODevice::ReadOnly) || !target::save(path, &workbook))
+    if (!workbook.open(QIODevice::ReadOnly) || !outputfile::save(path, &workbook))
         return false;
     errorText.clear();
     return true;
