@@ -173,7 +173,7 @@ int main(int argc, char *argv[])
         }
     }
     if (parser.isSet(workbookOption)) {
-        Workbook workbook(summer, parser.value(okpoOption));
+        Workbook workbook(summer.runRecord(), parser.value(okpoOption));
         if (!workbook.write(parser.value(workbookOption))) {
             print(stderr, QStringLiteral("Ошибка записи: ") + workbook.lastError());
             return WriteFailure;

@@ -5,7 +5,6 @@
 #include "outputfile.h"
 #include "recordtable.h"
 #include "reportwriter.h"
-#include "summer.h"
 
 #include <QFile>
 #include <QSet>
@@ -187,9 +186,9 @@ std::vector<quint32> colCodes(const RowMap &rows, std::size_t max)
 class Writer
 {
 public:
-    Writer(lxw_workbook *book, const Summer &summer, const QString &okpo)
+    Writer(lxw_workbook *book, const TitleItems &title, const QString &okpo)
         : m_book(book)
-        , m_summer(summer)
+        , m_title(title)
         , m_okpo(okpo)
     {
         m_bold = workbook_add_format(book);
@@ -233,7 +232,7 @@ private:
     }
 
     lxw_workbook *m_book;
-    const Summer &m_summer;
+    const TitleItems &m_title;
     QString m_okpo;
     lxw_format *m_bold = nullptr;
     lxw_format *m_fill = nullptr;
@@ -300,8 +299,7 @@ void Writer::report(const ReportLayout &layout, const SectionMap &sections)
     qint64 row = 1;
     text(ws, row, 0, QStringLiteral("okpo"));
     text(ws, row, 1, m_okpo);
-    const TitleItems &title = m_summer.titleItemMap();
-    for (auto it = title.cbegin(); it != title.cend(); ++it) {
+    for (auto it = m_title.cbegin(); it != m_title.cend(); ++it) {
         if (it.key() == QLatin1String("okpo"))
             continue;
         ++row;
@@ -349,8 +347,8 @@ void Writer::report(const ReportLayout &layout, const SectionMap &sections)
 
 } // namespace
 
-Workbook::Workbook(const Summer &summer, const QString &okpo)
-    : summer(summer)
+Workbook::Workbook(const RunRecord &run, const QString &okpo)
+    : run(run)
     , okpo(okpo)
 {
 }
@@ -378,8 +376,8 @@ bool Workbook::write(const QString &path)
 {
     const QString failed = messages::notWritten(path);
     errorText = failed;
-    const ReportMap &reports = summer.reportMap();
-    const QList<FileRecord> &records = summer.fileRecords();
+    const ReportMap &reports = run.reports;
+    const QList<FileRecord> &records = run.files;
     qint64 passedOver = 0;
     for (const FileRecord &r : records)
         passedOver += r.passedOver.size();
@@ -403,7 +401,7 @@ bool Workbook::write(const QString &path)
     for (auto it = reports.cbegin(); it != reports.cend(); ++it)
         fileNames.append(ReportWriter::fileName(it.key()));
     const QStringList sheets = sheetNames(fileNames);
-    const TitleItems &title = summer.titleItemMap();
+    const TitleItems &title = run.titleItems;
     for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
         ReportLayout l;
         l.fileName = fileNames.at(qsizetype(layouts.size()));
@@ -478,11 +476,11 @@ bool Workbook::write(const QString &path)
         properties.created = 315532800; // 1980-01-01, as the entries of the zip file
         workbook_set_properties(book, &properties);
 
-        Writer writer(book, summer, okpo);
+        Writer writer(book, run.titleItems, okpo);
         writer.table(RegisterSheet, RecordTable::fileRegister(), records);
         // A list cut at the run's cap ends with the note svodar-cli prints.
-        writer.table(PassedOverSheet, RecordTable::passedOver(), records, summer.passedOverNote());
-        writer.warnings(summer.warnings());
+        writer.table(PassedOverSheet, RecordTable::passedOver(), records, run.passedOverNote);
+        writer.warnings(run.warnings);
         std::size_t index = 0;
         for (auto it = reports.cbegin(); it != reports.cend(); ++it, ++index)
             writer.report(layouts[index], it.value());
