@@ -40,25 +40,25 @@ public:
     CNumbers()
     {
 #ifdef Q_OS_WIN
-        m_mode = _configthreadlocale(_ENABLE_PER_THREAD_LOCALE);
+        previousMode = _configthreadlocale(_ENABLE_PER_THREAD_LOCALE);
         if (const char *name = std::setlocale(LC_NUMERIC, nullptr))
-            m_name = name;
+            previousName = name;
         std::setlocale(LC_NUMERIC, "C");
 #else
-        m_locale = newlocale(LC_NUMERIC_MASK, "C", duplocale(LC_GLOBAL_LOCALE));
-        if (m_locale != locale_t(0))
-            m_previous = uselocale(m_locale);
+        cLocale = newlocale(LC_NUMERIC_MASK, "C", duplocale(LC_GLOBAL_LOCALE));
+        if (cLocale != locale_t(0))
+            previous = uselocale(cLocale);
 #endif
     }
     ~CNumbers()
     {
 #ifdef Q_OS_WIN
-        std::setlocale(LC_NUMERIC, m_name.constData());
-        _configthreadlocale(m_mode);
+        std::setlocale(LC_NUMERIC, previousName.constData());
+        _configthreadlocale(previousMode);
 #else
-        if (m_locale != locale_t(0)) {
-            uselocale(m_previous);
-            freelocale(m_locale);
+        if (cLocale != locale_t(0)) {
+            uselocale(previous);
+            freelocale(cLocale);
         }
 #endif
     }
@@ -67,11 +67,11 @@ public:
 
 private:
 #ifdef Q_OS_WIN
-    int m_mode = 0;
-    QByteArray m_name = "C";
+    int previousMode = 0;
+    QByteArray previousName = "C";
 #else
-    locale_t m_locale = locale_t(0);
-    locale_t m_previous = locale_t(0);
+    locale_t cLocale = locale_t(0);
+    locale_t previous = locale_t(0);
 #endif
 };
 
@@ -116,22 +116,22 @@ class Widths
 public:
     void note(int col, int characters)
     {
-        if (std::size_t(col) >= m_chars.size())
-            m_chars.resize(std::size_t(col) + 1, 0);
-        m_chars[std::size_t(col)] = std::max(m_chars[std::size_t(col)], characters);
+        if (std::size_t(col) >= chars.size())
+            chars.resize(std::size_t(col) + 1, 0);
+        chars[std::size_t(col)] = std::max(chars[std::size_t(col)], characters);
     }
     void note(int col, const QString &text) { note(col, codePoints(text)); }
 
     void apply(lxw_worksheet *sheet, double max = WidthMax) const
     {
-        for (std::size_t col = 0; col < m_chars.size(); ++col) {
-            const double width = std::clamp(m_chars[col] * 1.2 + 2, LXW_DEF_COL_WIDTH, max);
+        for (std::size_t col = 0; col < chars.size(); ++col) {
+            const double width = std::clamp(chars[col] * 1.2 + 2, LXW_DEF_COL_WIDTH, max);
             worksheet_set_column(sheet, lxw_col_t(col), lxw_col_t(col), width, nullptr);
         }
     }
 
 private:
-    std::vector<int> m_chars;
+    std::vector<int> chars;
 };
 
 // A total as the summed file writes it, and the double that text stands for.
@@ -187,19 +187,19 @@ class Writer
 {
 public:
     Writer(lxw_workbook *book, const TitleItems &title, const QString &okpo)
-        : m_book(book)
-        , m_title(title)
-        , m_okpo(okpo)
+        : book(book)
+        , title(title)
+        , okpo(okpo)
     {
-        m_bold = workbook_add_format(book);
-        format_set_bold(m_bold);
-        m_fill = workbook_add_format(book);
-        format_set_pattern(m_fill, LXW_PATTERN_SOLID);
-        format_set_bg_color(m_fill, 0xFFEB9C);
-        m_wrappedFill = workbook_add_format(book);
-        format_set_pattern(m_wrappedFill, LXW_PATTERN_SOLID);
-        format_set_bg_color(m_wrappedFill, 0xFFEB9C);
-        format_set_text_wrap(m_wrappedFill);
+        bold = workbook_add_format(book);
+        format_set_bold(bold);
+        fill = workbook_add_format(book);
+        format_set_pattern(fill, LXW_PATTERN_SOLID);
+        format_set_bg_color(fill, 0xFFEB9C);
+        wrappedFill = workbook_add_format(book);
+        format_set_pattern(wrappedFill, LXW_PATTERN_SOLID);
+        format_set_bg_color(wrappedFill, 0xFFEB9C);
+        format_set_text_wrap(wrappedFill);
     }
 
     // A record table with a bold header row; a non-empty note goes in a row
@@ -213,7 +213,7 @@ private:
     // Printed across, one page wide.
     lxw_worksheet *sheet(const QString &name)
     {
-        lxw_worksheet *ws = workbook_add_worksheet(m_book, name.toUtf8().constData());
+        lxw_worksheet *ws = workbook_add_worksheet(book, name.toUtf8().constData());
         worksheet_set_landscape(ws);
         worksheet_fit_to_pages(ws, 1, 0);
         return ws;
@@ -231,12 +231,12 @@ private:
                                cut(text, CellTextMax).toUtf8().constData(), format);
     }
 
-    lxw_workbook *m_book;
-    const TitleItems &m_title;
-    QString m_okpo;
-    lxw_format *m_bold = nullptr;
-    lxw_format *m_fill = nullptr;
-    lxw_format *m_wrappedFill = nullptr;
+    lxw_workbook *book;
+    const TitleItems &title;
+    QString okpo;
+    lxw_format *bold = nullptr;
+    lxw_format *fill = nullptr;
+    lxw_format *wrappedFill = nullptr;
 };
 
 void Writer::table(const QString &name, const RecordTable &t, const QList<FileRecord> &records,
@@ -247,12 +247,12 @@ void Writer::table(const QString &name, const RecordTable &t, const QList<FileRe
     const int cols = int(t.header.size());
     for (int c = 0; c < cols; ++c) {
         widths.note(c, t.header.at(c));
-        text(ws, 0, c, t.header.at(c), m_bold);
+        text(ws, 0, c, t.header.at(c), bold);
     }
     qint64 row = 0;
     t.rows(records, [&](const QStringList &fields, bool warned) {
         ++row;
-        lxw_format *format = warned ? m_fill : nullptr;
+        lxw_format *format = warned ? fill : nullptr;
         for (int c = 0; c < cols; ++c) {
             const QString &value = fields.at(c);
             widths.note(c, value);
@@ -285,7 +285,7 @@ void Writer::warnings(const QStringList &lines)
         const int lineCount = int(std::ceil(characters * 1.2 / LineWidthMax));
         if (lineCount > 1)
             worksheet_set_row(ws, lxw_row_t(r), LXW_DEF_ROW_HEIGHT * lineCount, nullptr);
-        text(ws, r, 0, lines.at(r), m_wrappedFill);
+        text(ws, r, 0, lines.at(r), wrappedFill);
         widths.note(0, characters);
     }
     widths.apply(ws, LineWidthMax);
@@ -294,12 +294,12 @@ void Writer::warnings(const QStringList &lines)
 void Writer::report(const ReportLayout &layout, const SectionMap &sections)
 {
     lxw_worksheet *ws = sheet(layout.sheetName);
-    text(ws, 0, 0, QStringLiteral("Сводный отчет"), m_bold);
-    text(ws, 0, 1, layout.fileName, m_bold);
+    text(ws, 0, 0, QStringLiteral("Сводный отчет"), bold);
+    text(ws, 0, 1, layout.fileName, bold);
     qint64 row = 1;
     text(ws, row, 0, QStringLiteral("okpo"));
-    text(ws, row, 1, m_okpo);
-    for (auto it = m_title.cbegin(); it != m_title.cend(); ++it) {
+    text(ws, row, 1, okpo);
+    for (auto it = title.cbegin(); it != title.cend(); ++it) {
         if (it.key() == QLatin1String("okpo"))
             continue;
         ++row;
@@ -310,15 +310,15 @@ void Writer::report(const ReportLayout &layout, const SectionMap &sections)
     std::size_t index = 0;
     for (auto section = sections.cbegin(); section != sections.cend(); ++section, ++index) {
         const std::vector<quint32> &codes = layout.cols[index];
-        text(ws, row, 0, QStringLiteral("Раздел"), m_bold);
-        text(ws, row, 1, QString::number(section.key()), m_bold);
+        text(ws, row, 0, QStringLiteral("Раздел"), bold);
+        text(ws, row, 1, QString::number(section.key()), bold);
         ++row;
-        text(ws, row, 0, QStringLiteral("Строка"), m_bold);
-        text(ws, row, 1, QStringLiteral("s1"), m_bold);
-        text(ws, row, 2, QStringLiteral("s2"), m_bold);
-        text(ws, row, 3, QStringLiteral("s3"), m_bold);
+        text(ws, row, 0, QStringLiteral("Строка"), bold);
+        text(ws, row, 1, QStringLiteral("s1"), bold);
+        text(ws, row, 2, QStringLiteral("s2"), bold);
+        text(ws, row, 3, QStringLiteral("s3"), bold);
         for (std::size_t c = 0; c < codes.size(); ++c)
-            text(ws, row, int(4 + c), QString::number(codes[c]), m_bold);
+            text(ws, row, int(4 + c), QString::number(codes[c]), bold);
         ++row;
         for (auto r = section.value().cbegin(); r != section.value().cend(); ++r, ++row) {
             const RowKey &k = r.key();

@@ -78,9 +78,9 @@ class TestCli : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_work;
-    int m_case = 0;
-    QString fresh() { return m_work.filePath(QStringLiteral("case%1").arg(++m_case)); }
+    QTemporaryDir work;
+    int cases = 0;
+    QString fresh() { return work.filePath(QStringLiteral("case%1").arg(++cases)); }
 
     void compareWithExpected(const QString &out, const QByteArray &okpoAttr)
     {
@@ -96,7 +96,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_work.isValid());
+        QVERIFY(work.isValid());
         QVERIFY2(QFileInfo(QStringLiteral(SVODAR_CLI_PATH)).isExecutable(), SVODAR_CLI_PATH);
         QVERIFY(QFileInfo(kDataDir + "/input").isDir());
     }

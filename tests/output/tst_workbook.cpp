@@ -176,11 +176,11 @@ class TestWorkbook : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_work;
-    int m_case = 0;
+    QTemporaryDir work;
+    int cases = 0;
     QString fresh()
     {
-        const QString dir = m_work.filePath(QStringLiteral("case%1").arg(++m_case));
+        const QString dir = work.filePath(QStringLiteral("case%1").arg(++cases));
         QDir().mkpath(dir);
         return dir;
     }
@@ -188,7 +188,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_work.isValid());
+        QVERIFY(work.isValid());
         QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("unzip")).isEmpty(),
                  "the workbook is read back with unzip (tools/dev.sh installs it)");
     }
