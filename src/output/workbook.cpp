@@ -1,9 +1,9 @@
 #include "workbook.h"
 
 #include "messages.h"
-#include "numbers.h"
 #include "outputfile.h"
 #include "recordtable.h"
+#include "reportsheet.h"
 #include "reportwriter.h"
 
 #include <QFile>
@@ -13,7 +13,6 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
-#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <vector>
@@ -134,24 +133,6 @@ private:
     std::vector<int> chars;
 };
 
-// A total as the summed file writes it, and the double that text stands for.
-struct Total
-{
-    char text[numbers::TotalTextMax];
-    int size = 0;
-    double value = 0;
-
-    explicit Total(double total)
-    {
-        char *end = numbers::formatTotal(total, text);
-        size = int(end - text);
-        if (std::isfinite(total))
-            std::from_chars(text, end, value);
-        else
-            value = total;
-    }
-};
-
 // The layout of one summed report's sheet, found before anything is written.
 struct ReportLayout
 {
@@ -163,7 +144,8 @@ struct ReportLayout
     Widths widths;
 };
 
-// The col codes of a section, ascending; no more than max of them.
+// The col codes of a section, ascending; it stops at max + 1 of them, which
+// are already too many.
 std::vector<quint32> colCodes(const RowMap &rows, std::size_t max)
 {
     std::vector<quint32> codes;
@@ -182,6 +164,81 @@ std::vector<quint32> colCodes(const RowMap &rows, std::size_t max)
     }
     return codes;
 }
+
+// Measures a summed report's sheet into its layout: the rows it takes, each
+// section's col codes and the columns' widths. Stops at a section with more
+// columns than a sheet has.
+class Measure
+{
+public:
+    explicit Measure(ReportLayout &layout)
+        : layout(layout)
+    {
+    }
+    void text(qint64 row, int col, const QString &text, reportsheet::Style style)
+    {
+        layout.rows = std::max(layout.rows, row + 1);
+        if (style != reportsheet::Style::Heading)
+            layout.widths.note(col, text);
+    }
+    void total(qint64, int col, const reportsheet::Total &total) { layout.widths.note(col, total.size); }
+    const std::vector<quint32> *columns(std::size_t, const RowMap &rows)
+    {
+        constexpr std::size_t max = LXW_COL_MAX - reportsheet::FirstTotalColumn;
+        std::vector<quint32> codes = colCodes(rows, max);
+        if (codes.size() > max)
+            return nullptr;
+        layout.cols.push_back(std::move(codes));
+        return &layout.cols.back();
+    }
+
+private:
+    ReportLayout &layout;
+};
+
+// An empty text leaves the cell empty, filled when format says so.
+void writeText(lxw_worksheet *sheet, qint64 row, int col, const QString &text, lxw_format *format = nullptr)
+{
+    if (text.isEmpty()) {
+        if (format)
+            worksheet_write_blank(sheet, lxw_row_t(row), lxw_col_t(col), format);
+        return;
+    }
+    worksheet_write_string(sheet, lxw_row_t(row), lxw_col_t(col), cut(text, CellTextMax).toUtf8().constData(),
+                           format);
+}
+
+// Writes the cells of a summed report's sheet, with the col codes measured
+// before.
+class CellWriter
+{
+public:
+    CellWriter(lxw_worksheet *sheet, lxw_format *bold, const ReportLayout &layout)
+        : sheet(sheet)
+        , bold(bold)
+        , layout(layout)
+    {
+    }
+    void text(qint64 row, int col, const QString &text, reportsheet::Style style)
+    {
+        writeText(sheet, row, col, text, style == reportsheet::Style::Plain ? nullptr : bold);
+    }
+    void total(qint64 row, int col, const reportsheet::Total &total)
+    {
+        // A sum beyond the range of a double is no number a sheet can hold:
+        // it keeps the file's text ("inf").
+        if (std::isfinite(total.value))
+            worksheet_write_number(sheet, lxw_row_t(row), lxw_col_t(col), total.value, nullptr);
+        else
+            writeText(sheet, row, col, QString::fromLatin1(total.text, total.size));
+    }
+    const std::vector<quint32> *columns(std::size_t index, const RowMap &) { return &layout.cols[index]; }
+
+private:
+    lxw_worksheet *sheet;
+    lxw_format *bold;
+    const ReportLayout &layout;
+};
 
 class Writer
 {
@@ -218,18 +275,6 @@ private:
         worksheet_fit_to_pages(ws, 1, 0);
         return ws;
     }
-    // An empty text leaves the cell empty, filled when format says so.
-    static void text(lxw_worksheet *sheet, qint64 row, int col, const QString &text,
-                     lxw_format *format = nullptr)
-    {
-        if (text.isEmpty()) {
-            if (format)
-                worksheet_write_blank(sheet, lxw_row_t(row), lxw_col_t(col), format);
-            return;
-        }
-        worksheet_write_string(sheet, lxw_row_t(row), lxw_col_t(col),
-                               cut(text, CellTextMax).toUtf8().constData(), format);
-    }
 
     lxw_workbook *book;
     const TitleItems &title;
@@ -247,7 +292,7 @@ void Writer::table(const QString &name, const RecordTable &t, const QList<FileRe
     const int cols = int(t.header.size());
     for (int c = 0; c < cols; ++c) {
         widths.note(c, t.header.at(c));
-        text(ws, 0, c, t.header.at(c), bold);
+        writeText(ws, 0, c, t.header.at(c), bold);
     }
     qint64 row = 0;
     t.rows(records, [&](const QStringList &fields, bool warned) {
@@ -259,11 +304,11 @@ void Writer::table(const QString &name, const RecordTable &t, const QList<FileRe
             if (t.numeric.at(c))
                 worksheet_write_number(ws, lxw_row_t(row), lxw_col_t(c), value.toDouble(), format);
             else
-                text(ws, row, c, value, format);
+                writeText(ws, row, c, value, format);
         }
     });
     if (!note.isEmpty())
-        text(ws, row + 1, 0, note);
+        writeText(ws, row + 1, 0, note);
     widths.apply(ws);
     worksheet_freeze_panes(ws, 1, 0);
     worksheet_autofilter(ws, 0, 0, lxw_row_t(row), lxw_col_t(cols - 1));
@@ -274,7 +319,7 @@ void Writer::warnings(const QStringList &lines)
     lxw_worksheet *ws = sheet(WarningsSheet);
     Widths widths;
     if (lines.isEmpty()) {
-        text(ws, 0, 0, QStringLiteral("Предупреждений нет"));
+        writeText(ws, 0, 0, QStringLiteral("Предупреждений нет"));
         widths.note(0, QStringLiteral("Предупреждений нет"));
     }
     for (qsizetype r = 0; r < lines.size(); ++r) {
@@ -285,7 +330,7 @@ void Writer::warnings(const QStringList &lines)
         const int lineCount = int(std::ceil(characters * 1.2 / LineWidthMax));
         if (lineCount > 1)
             worksheet_set_row(ws, lxw_row_t(r), LXW_DEF_ROW_HEIGHT * lineCount, nullptr);
-        text(ws, r, 0, lines.at(r), wrappedFill);
+        writeText(ws, r, 0, lines.at(r), wrappedFill);
         widths.note(0, characters);
     }
     widths.apply(ws, LineWidthMax);
@@ -294,55 +339,88 @@ void Writer::warnings(const QStringList &lines)
 void Writer::report(const ReportLayout &layout, const SectionMap &sections)
 {
     lxw_worksheet *ws = sheet(layout.sheetName);
-    text(ws, 0, 0, QStringLiteral("Сводный отчет"), bold);
-    text(ws, 0, 1, layout.fileName, bold);
-    qint64 row = 1;
-    text(ws, row, 0, QStringLiteral("okpo"));
-    text(ws, row, 1, okpo);
-    for (auto it = title.cbegin(); it != title.cend(); ++it) {
-        if (it.key() == QLatin1String("okpo"))
-            continue;
-        ++row;
-        text(ws, row, 0, it.key());
-        text(ws, row, 1, it.value());
-    }
-    row += 2;
-    std::size_t index = 0;
-    for (auto section = sections.cbegin(); section != sections.cend(); ++section, ++index) {
-        const std::vector<quint32> &codes = layout.cols[index];
-        text(ws, row, 0, QStringLiteral("Раздел"), bold);
-        text(ws, row, 1, QString::number(section.key()), bold);
-        ++row;
-        text(ws, row, 0, QStringLiteral("Строка"), bold);
-        text(ws, row, 1, QStringLiteral("s1"), bold);
-        text(ws, row, 2, QStringLiteral("s2"), bold);
-        text(ws, row, 3, QStringLiteral("s3"), bold);
-        for (std::size_t c = 0; c < codes.size(); ++c)
-            text(ws, row, int(4 + c), QString::number(codes[c]), bold);
-        ++row;
-        for (auto r = section.value().cbegin(); r != section.value().cend(); ++r, ++row) {
-            const RowKey &k = r.key();
-            text(ws, row, 0, QString::number(k.code));
-            text(ws, row, 1, k.s1);
-            text(ws, row, 2, k.s2);
-            text(ws, row, 3, k.s3);
-            auto at = codes.cbegin();
-            for (const ColMap::Entry &e : r.value()) {
-                at = std::lower_bound(at, codes.cend(), e.code);
-                const Total total(e.total);
-                const auto col = lxw_col_t(4 + (at - codes.cbegin()));
-                // A sum beyond the range of a double is no number a sheet can
-                // hold: it keeps the file's text ("inf").
-                if (std::isfinite(total.value))
-                    worksheet_write_number(ws, lxw_row_t(row), col, total.value, nullptr);
-                else
-                    text(ws, row, col, QString::fromLatin1(total.text, total.size));
-            }
-        }
-        ++row; // an empty row before the next section
-    }
+    CellWriter cells(ws, bold, layout);
+    reportsheet::walk(layout.fileName, okpo, title, sections, cells);
     layout.widths.apply(ws);
     worksheet_freeze_panes(ws, 1, 0);
+}
+
+// Why part of a run does not fit on a sheet, to follow the name of the file
+// not written.
+QString tooLarge(const QString &what, const QString &lines, int max)
+{
+    return QStringLiteral(": %1 не помещается на лист: %2 больше %3").arg(what, lines).arg(max);
+}
+
+// Lays out every sheet before anything is written, so that a part too large
+// for a sheet fails the workbook before it is begun, and the column widths of
+// the summed reports are known before their rows go out one by one. Returns
+// why a part does not fit, or an empty text.
+QString layOut(const RunRecord &run, const QString &okpo, std::vector<ReportLayout> &layouts)
+{
+    qint64 passedOver = 0;
+    for (const FileRecord &r : run.files)
+        passedOver += r.passedOver.size();
+    const QString rows = QStringLiteral("строк");
+    if (run.files.size() + 1 > LXW_ROW_MAX)
+        return tooLarge(QStringLiteral("перечень файлов"), rows, LXW_ROW_MAX);
+    if (passedOver + 1 > LXW_ROW_MAX)
+        return tooLarge(QStringLiteral("перечень пропущенных значений"), rows, LXW_ROW_MAX);
+
+    QStringList fileNames;
+    for (auto it = run.reports.cbegin(); it != run.reports.cend(); ++it)
+        fileNames.append(ReportWriter::fileName(it.key()));
+    const QStringList sheets = Workbook::sheetNames(fileNames);
+    layouts.reserve(std::size_t(run.reports.size()));
+    for (auto it = run.reports.cbegin(); it != run.reports.cend(); ++it) {
+        ReportLayout layout;
+        layout.fileName = fileNames.at(qsizetype(layouts.size()));
+        layout.sheetName = sheets.at(qsizetype(layouts.size()));
+        Measure measure(layout);
+        const QString what = QStringLiteral("сводный отчет ") + layout.fileName;
+        if (!reportsheet::walk(layout.fileName, okpo, run.titleItems, it.value(), measure))
+            return tooLarge(what, QStringLiteral("столбцов"), LXW_COL_MAX);
+        if (layout.rows > LXW_ROW_MAX)
+            return tooLarge(what, rows, LXW_ROW_MAX);
+        layouts.push_back(std::move(layout));
+    }
+    return QString();
+}
+
+// Writes the workbook of run into file, laid out as layouts says; the library
+// keeps its parts' temporary files in tmpdir.
+bool writeBook(const QString &file, const QString &tmpdir, const RunRecord &run, const QString &okpo,
+               const std::vector<ReportLayout> &layouts)
+{
+#ifdef Q_OS_WIN
+    const QByteArray fileName = file.toUtf8();
+    const QByteArray tmpdirName = tmpdir.toLocal8Bit();
+#else
+    const QByteArray fileName = QFile::encodeName(file);
+    const QByteArray tmpdirName = QFile::encodeName(tmpdir);
+#endif
+    const CNumbers cNumbers;
+    lxw_workbook_options options = {};
+    options.constant_memory = LXW_TRUE; // rows go to disk as they are written
+    options.tmpdir = const_cast<char *>(tmpdirName.constData());
+    lxw_workbook *book = workbook_new_opt(fileName.constData(), &options);
+    if (!book)
+        return false;
+    // A fixed creation time, so that one run gives the same bytes each time.
+    lxw_doc_properties properties = {};
+    properties.created = 315532800; // 1980-01-01, as the entries of the zip file
+    workbook_set_properties(book, &properties);
+
+    Writer writer(book, run.titleItems, okpo);
+    writer.table(RegisterSheet, RecordTable::fileRegister(), run.files);
+    // A list cut at the run's cap ends with the note svodar-cli prints.
+    writer.table(PassedOverSheet, RecordTable::passedOver(), run.files, run.passedOverNote);
+    writer.warnings(run.warnings);
+    std::size_t index = 0;
+    for (auto it = run.reports.cbegin(); it != run.reports.cend(); ++it, ++index)
+        writer.report(layouts[index], it.value());
+    // The file is created only now: a failure to create it shows here.
+    return workbook_close(book) == LXW_NO_ERROR;
 }
 
 } // namespace
@@ -376,118 +454,19 @@ bool Workbook::write(const QString &path)
 {
     const QString failed = messages::notWritten(path);
     errorText = failed;
-    const ReportMap &reports = run.reports;
-    const QList<FileRecord> &records = run.files;
-    qint64 passedOver = 0;
-    for (const FileRecord &r : records)
-        passedOver += r.passedOver.size();
-    const auto tooLarge = [&](const QString &what, const QString &lines, int max) {
-        errorText = failed
-            + QStringLiteral(": %1 не помещается на лист: %2 больше %3").arg(what, lines).arg(max);
-        return false;
-    };
-    const QString rows = QStringLiteral("строк");
-    if (records.size() + 1 > LXW_ROW_MAX)
-        return tooLarge(QStringLiteral("перечень файлов"), rows, LXW_ROW_MAX);
-    if (passedOver + 1 > LXW_ROW_MAX)
-        return tooLarge(QStringLiteral("перечень пропущенных значений"), rows, LXW_ROW_MAX);
-
-    // Every summed report's layout first, so that one too large for a sheet
-    // fails the workbook before anything is written, and the column widths
-    // are known before the rows go out one by one.
     std::vector<ReportLayout> layouts;
-    layouts.reserve(std::size_t(reports.size()));
-    QStringList fileNames;
-    for (auto it = reports.cbegin(); it != reports.cend(); ++it)
-        fileNames.append(ReportWriter::fileName(it.key()));
-    const QStringList sheets = sheetNames(fileNames);
-    const TitleItems &title = run.titleItems;
-    for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
-        ReportLayout l;
-        l.fileName = fileNames.at(qsizetype(layouts.size()));
-        l.sheetName = sheets.at(qsizetype(layouts.size()));
-        Widths &w = l.widths;
-        w.note(0, QStringLiteral("Сводный отчет"));
-        w.note(1, l.fileName);
-        w.note(0, QStringLiteral("okpo"));
-        w.note(1, okpo);
-        qint64 titleRows = 1;
-        for (auto item = title.cbegin(); item != title.cend(); ++item) {
-            if (item.key() == QLatin1String("okpo"))
-                continue;
-            ++titleRows;
-            w.note(0, item.key());
-            w.note(1, item.value());
-        }
-        l.rows = 1 + titleRows;
-        for (auto section = it.value().cbegin(); section != it.value().cend(); ++section) {
-            std::vector<quint32> codes = colCodes(section.value(), LXW_COL_MAX - 4);
-            if (codes.size() > LXW_COL_MAX - 4) {
-                return tooLarge(QStringLiteral("сводный отчет ") + l.fileName, QStringLiteral("столбцов"),
-                                LXW_COL_MAX);
-            }
-            w.note(0, QStringLiteral("Раздел"));
-            w.note(1, QString::number(section.key()));
-            for (std::size_t c = 0; c < codes.size(); ++c)
-                w.note(int(4 + c), QString::number(codes[c]));
-            for (auto r = section.value().cbegin(); r != section.value().cend(); ++r) {
-                w.note(0, QString::number(r.key().code));
-                w.note(1, r.key().s1);
-                w.note(2, r.key().s2);
-                w.note(3, r.key().s3);
-                auto at = codes.cbegin();
-                for (const ColMap::Entry &e : r.value()) {
-                    at = std::lower_bound(at, codes.cend(), e.code);
-                    w.note(int(4 + (at - codes.cbegin())), Total(e.total).size);
-                }
-            }
-            // an empty row, the section's row, its header and its rows
-            l.rows += 3 + section.value().size();
-            l.cols.push_back(std::move(codes));
-        }
-        if (l.rows > LXW_ROW_MAX)
-            return tooLarge(QStringLiteral("сводный отчет ") + l.fileName, rows, LXW_ROW_MAX);
-        layouts.push_back(std::move(l));
+    if (const QString reason = layOut(run, okpo, layouts); !reason.isEmpty()) {
+        errorText = failed + reason;
+        return false;
     }
-
     // The library writes the workbook and its parts' temporary files into a
     // folder of our own; the workbook's bytes then go to the target.
     QTemporaryDir folder;
     if (!folder.isValid())
         return false;
     const QString file = folder.filePath(QStringLiteral("workbook.xlsx"));
-#ifdef Q_OS_WIN
-    const QByteArray fileName = file.toUtf8();
-    const QByteArray tmpdir = folder.path().toLocal8Bit();
-#else
-    const QByteArray fileName = QFile::encodeName(file);
-    const QByteArray tmpdir = QFile::encodeName(folder.path());
-#endif
-    {
-        const CNumbers cNumbers;
-        lxw_workbook_options options = {};
-        options.constant_memory = LXW_TRUE; // rows go to disk as they are written
-        options.tmpdir = const_cast<char *>(tmpdir.constData());
-        lxw_workbook *book = workbook_new_opt(fileName.constData(), &options);
-        if (!book)
-            return false;
-        // A fixed creation time, so that one run gives the same bytes each time.
-        lxw_doc_properties properties = {};
-        properties.created = 315532800; // 1980-01-01, as the entries of the zip file
-        workbook_set_properties(book, &properties);
-
-        Writer writer(book, run.titleItems, okpo);
-        writer.table(RegisterSheet, RecordTable::fileRegister(), records);
-        // A list cut at the run's cap ends with the note svodar-cli prints.
-        writer.table(PassedOverSheet, RecordTable::passedOver(), records, run.passedOverNote);
-        writer.warnings(run.warnings);
-        std::size_t index = 0;
-        for (auto it = reports.cbegin(); it != reports.cend(); ++it, ++index)
-            writer.report(layouts[index], it.value());
-        // The file is created only now: a failure to create it shows here.
-        if (workbook_close(book) != LXW_NO_ERROR)
-            return false;
-    }
+    if (!writeBook(file, folder.path(), run, okpo, layouts))
+        return false;
     QFile workbook(file);
     if (!workbook.open(QIODevice::ReadOnly) || !outputfile::save(path, &workbook))
         return false;

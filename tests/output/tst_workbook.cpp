@@ -330,6 +330,55 @@ private slots:
         QCOMPARE(sheet(in + "/w.xlsx", 4), expectedReportGrid(in + "/out/G_2_1.xml"));
     }
 
+    // A summed report's columns as wide as their longest text, counted in code
+    // points, the totals as the summed file writes them; one column per
+    // column with cells and no more. The widths are measured before any row
+    // is written, from the same cells.
+    void reportWidths_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QList<int>>("chars"); // the longest text of each column
+        QTest::newRow("title, row keys, col codes")
+            << QByteArray("<title><item name=\"okpo\" value=\"9\"/><item name=\"наименование организации\" "
+                          "value=\"Завод\"/></title><section code=\"1\"><row code=\"123456789\" "
+                          "s2=\"двадцать символов s2\" s3=\"x\"><col code=\"1234567890\">5</col></row></section>")
+            << QList<int>{24, 12, 20, 1, 10};
+        QTest::newRow("totals as the file writes them")
+            << QByteArray("<section code=\"2\"><row code=\"1\"><col code=\"1\">123456789012</col>"
+                          "<col code=\"2\">1e300</col><col code=\"3\">0.1</col></row></section>")
+            << QList<int>{13, 12, 0, 0, 12, 6, 3};
+        QTest::newRow("code points, at most 60")
+            << ("<section code=\"1\"><row code=\"1\" s1=\"" + QString(100, QChar(0x436)).toUtf8() + "\" s3=\""
+                + QStringLiteral("😀").repeated(10).toUtf8() + "\"><col code=\"1\">1</col></row></section>")
+            << QList<int>{13, 100, 0, 10, 1};
+    }
+    void reportWidths()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QList<int>, chars);
+        const QString in = fresh();
+        QVERIFY(tu::writeFile(in + "/a.xml", tu::plainReport(body)));
+        Summer summer;
+        QVERIFY(summer.readReports(in));
+        Workbook wb(summer.runRecord(), QStringLiteral("1234"));
+        QVERIFY2(wb.write(in + "/w.xlsx"), qPrintable(wb.lastError()));
+        QList<double> widths;
+        QXmlStreamReader r(unzipped(in + "/w.xlsx", QStringLiteral("xl/worksheets/sheet4.xml")));
+        while (!r.atEnd()) {
+            if (r.readNext() != QXmlStreamReader::StartElement || r.name() != QLatin1String("col"))
+                continue;
+            for (int c = r.attributes().value("min").toInt(); c <= r.attributes().value("max").toInt(); ++c)
+                widths.append(r.attributes().value("width").toDouble());
+        }
+        QCOMPARE(widths.size(), chars.size());
+        for (qsizetype c = 0; c < chars.size(); ++c) {
+            // The library adds a little under a character for the cell's margins.
+            const double expected = std::clamp(chars.at(c) * 1.2 + 2, 8.43, 60.0);
+            QVERIFY2(widths.at(c) >= expected && widths.at(c) < expected + 1,
+                     qPrintable(QStringLiteral("column %1: %2, not %3").arg(c).arg(widths.at(c)).arg(expected)));
+        }
+    }
+
     // The same run gives the same bytes, a second later too, and once the
     // Summer it came from is gone.
     void sameBytes()
