@@ -1,5 +1,6 @@
 #include "workbook.h"
 
+#include "cnumbers.h"
 #include "messages.h"
 #include "outputfile.h"
 #include "recordtable.h"
@@ -13,11 +14,8 @@
 #include <xlsxwriter.h>
 
 #include <algorithm>
-#include <clocale>
 #include <cmath>
 #include <vector>
-
-#include <locale.h>
 
 namespace {
 
@@ -29,50 +27,6 @@ constexpr int SheetNameMax = LXW_SHEETNAME_MAX; // code points
 constexpr int CellTextMax = 32767;              // code points, as a cell holds at most
 constexpr double WidthMax = 60;                 // characters, for a column of a table
 constexpr double LineWidthMax = 100;            // for a sheet of lines, longer ones wrapped
-
-// The library prints numbers with the C library's snprintf, which writes the
-// locale's decimal separator: under ru_RU a comma, which no reader takes. So
-// the numbers of this thread are printed the C way while a workbook is made.
-class CNumbers
-{
-public:
-    CNumbers()
-    {
-#ifdef Q_OS_WIN
-        previousMode = _configthreadlocale(_ENABLE_PER_THREAD_LOCALE);
-        if (const char *name = std::setlocale(LC_NUMERIC, nullptr))
-            previousName = name;
-        std::setlocale(LC_NUMERIC, "C");
-#else
-        cLocale = newlocale(LC_NUMERIC_MASK, "C", duplocale(LC_GLOBAL_LOCALE));
-        if (cLocale != locale_t(0))
-            previous = uselocale(cLocale);
-#endif
-    }
-    ~CNumbers()
-    {
-#ifdef Q_OS_WIN
-        std::setlocale(LC_NUMERIC, previousName.constData());
-        _configthreadlocale(previousMode);
-#else
-        if (cLocale != locale_t(0)) {
-            uselocale(previous);
-            freelocale(cLocale);
-        }
-#endif
-    }
-    CNumbers(const CNumbers &) = delete;
-    CNumbers &operator=(const CNumbers &) = delete;
-
-private:
-#ifdef Q_OS_WIN
-    int previousMode = 0;
-    QByteArray previousName = "C";
-#else
-    locale_t cLocale = locale_t(0);
-    locale_t previous = locale_t(0);
-#endif
-};
 
 // The first max code points of text.
 QString cut(const QString &text, int max)
