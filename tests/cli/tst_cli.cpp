@@ -234,6 +234,9 @@ private slots:
         QTest::newRow("register cannot be written")
             << QStringList{"--register", "no/R", "--passed-over", "P"} << 2 << ""
             << QStringLiteral("Ошибка записи: Не удалось записать файл no/R");
+        QTest::newRow("register named empty: given, so tried")
+            << QStringList{"--register", "", "--passed-over", "P"} << 2 << ""
+            << QStringLiteral("Ошибка записи: Не удалось записать файл ");
         QTest::newRow("passed-over list cannot be written")
             << QStringList{"--register", "R", "--passed-over", "no/P"} << 2 << "R"
             << QStringLiteral("Ошибка записи: Не удалось записать файл no/P");
