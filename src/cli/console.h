@@ -1,6 +1,7 @@
 // Text output of svodar-cli on stdout and stderr.
 
-#pragma once
+#ifndef CONSOLE_H
+#define CONSOLE_H
 
 #include <QString>
 
@@ -18,3 +19,5 @@ bool isTerminal(FILE *stream);
 // Writes text over the stream's current line and leaves the line unended, to
 // be written over again; an empty text clears what was there.
 void rewriteLine(FILE *stream, const QString &text);
+
+#endif // CONSOLE_H

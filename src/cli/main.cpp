@@ -4,9 +4,9 @@
 #include "console.h"
 #include "csv.h"
 #include "messages.h"
+#include "outputfile.h"
 #include "progress.h"
 #include "summer.h"
-#include "target.h"
 #include "workbook.h"
 
 #include <QCommandLineParser>
@@ -14,6 +14,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -30,75 +31,91 @@ void print(FILE *stream, const QString &text)
     writeLine(stream, text);
 }
 
-// The tables and the workbook named on the command line, in the order they are
-// written, as "--option" and the file.
-using Targets = QList<std::pair<QString, QString>>;
+// A table or the workbook named on the command line.
+struct Target
+{
+    enum Kind { Register, PassedOver, Workbook };
+    Kind kind;
+    QString option; // as "--option"
+    QString file;
+};
+
+// What the command line asks for.
+struct Options
+{
+    QString inputDir;
+    QString outputDir;
+    QString okpo;
+    // In the order they are written; "-" is standard output, which then holds
+    // that file alone.
+    QList<Target> targets;
+    bool strict = false;
+
+    bool toStandardOutput() const
+    {
+        return std::any_of(targets.cbegin(), targets.cend(),
+                           [](const Target &t) { return outputfile::isStandardOutput(t.file); });
+    }
+    // The values passed over are kept only for an option that writes them.
+    bool keepPassedOver() const
+    {
+        return std::any_of(targets.cbegin(), targets.cend(),
+                           [](const Target &t) { return t.kind != Target::Register; });
+    }
+};
 
 // Why these targets cannot all be written, or an empty text: standard output
 // takes one file at most, and no two options may name one file.
-QString targetConflict(const Targets &targets)
+QString targetConflict(const QList<Target> &targets)
 {
     QHash<QString, QString> options; // by what the file resolves to
-    for (const auto &[option, file] : targets) {
-        const QString identity = target::identity(file);
+    for (const Target &t : targets) {
+        const QString identity = outputfile::identity(t.file);
         const QString other = options.value(identity);
         if (other.isEmpty()) {
-            options.insert(identity, option);
-        } else if (target::isStandardOutput(file)) {
+            options.insert(identity, t.option);
+        } else if (outputfile::isStandardOutput(t.file)) {
             return QStringLiteral("В стандартный вывод (-) можно записать только один файл: %1 и %2.")
-                .arg(other, option);
+                .arg(other, t.option);
         } else {
             return QStringLiteral("Параметры %1 и %2 указывают на один и тот же файл: %3")
-                .arg(other, option, file);
+                .arg(other, t.option, t.file);
         }
     }
     return QString();
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// The options and arguments svodar-cli takes, with their help texts.
+void describe(QCommandLineParser &parser)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("svodar-cli"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(SVODAR_VERSION));
-
-    QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Суммирует отчеты одной формы и периода из папки INPUT_DIR "
                        "и записывает сводные отчеты в папку OUTPUT_DIR."));
-    const QCommandLineOption okpoOption(QStringLiteral("okpo"),
-                                        QStringLiteral("Код ОКПО головной организации."),
-                                        QStringLiteral("CODE"));
-    parser.addOption(okpoOption);
-    const QCommandLineOption registerOption(
-        QStringLiteral("register"),
-        QStringLiteral("Записать в FILE (CSV) перечень прочитанных файлов."),
-        QStringLiteral("FILE"));
-    parser.addOption(registerOption);
-    const QCommandLineOption passedOverOption(
-        QStringLiteral("passed-over"),
-        QStringLiteral("Записать в FILE (CSV) пропущенные значения."),
-        QStringLiteral("FILE"));
-    parser.addOption(passedOverOption);
-    const QCommandLineOption workbookOption(
-        QStringLiteral("workbook"),
-        QStringLiteral("Записать в FILE (книга Excel, .xlsx) перечень файлов, пропущенные значения, "
-                       "предупреждения и сводные отчеты."),
-        QStringLiteral("FILE"));
-    parser.addOption(workbookOption);
-    const QCommandLineOption strictOption(
-        QStringLiteral("strict"),
-        QStringLiteral("При предупреждениях не записывать сводные отчеты."));
-    parser.addOption(strictOption);
+    parser.addOption({QStringLiteral("okpo"), QStringLiteral("Код ОКПО головной организации."),
+                      QStringLiteral("CODE")});
+    parser.addOption({QStringLiteral("register"),
+                      QStringLiteral("Записать в FILE (CSV) перечень прочитанных файлов."),
+                      QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("passed-over"), QStringLiteral("Записать в FILE (CSV) пропущенные значения."),
+                      QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("workbook"),
+                      QStringLiteral("Записать в FILE (книга Excel, .xlsx) перечень файлов, пропущенные значения, "
+                                     "предупреждения и сводные отчеты."),
+                      QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("strict"), QStringLiteral("При предупреждениях не записывать сводные отчеты.")});
     parser.addHelpOption();
     parser.addVersionOption();
-    parser.addPositionalArgument(QStringLiteral("INPUT_DIR"),
-                                 QStringLiteral("Папка с отчетами."));
-    parser.addPositionalArgument(QStringLiteral("OUTPUT_DIR"),
-                                 QStringLiteral("Папка для просуммированных отчетов."));
+    parser.addPositionalArgument(QStringLiteral("INPUT_DIR"), QStringLiteral("Папка с отчетами."));
+    parser.addPositionalArgument(QStringLiteral("OUTPUT_DIR"), QStringLiteral("Папка для просуммированных отчетов."));
+}
 
-    if (!parser.parse(QCoreApplication::arguments())) {
+// Fills options from the command line. When the program ends here (help, the
+// version, a usage error), returns its exit code, with what it printed.
+std::optional<ExitCode> parse(const QStringList &arguments, Options &options)
+{
+    QCommandLineParser parser;
+    describe(parser);
+    if (!parser.parse(arguments)) {
         print(stderr, parser.errorText());
         print(stderr, parser.helpText());
         return UsageError;
@@ -123,29 +140,57 @@ int main(int argc, char *argv[])
         print(stderr, parser.helpText());
         return UsageError;
     }
-
-    // The tables and the workbook; "-" is standard output, which then holds
-    // that file alone.
-    Targets targets;
-    for (const QCommandLineOption *option : {&registerOption, &passedOverOption, &workbookOption}) {
-        if (parser.isSet(*option))
-            targets.append({QStringLiteral("--") + option->names().constFirst(), parser.value(*option)});
+    options.inputDir = paths.at(0);
+    options.outputDir = paths.at(1);
+    options.okpo = parser.value(QStringLiteral("okpo"));
+    options.strict = parser.isSet(QStringLiteral("strict"));
+    const std::pair<Target::Kind, QString> targetOptions[] = {
+        {Target::Register, QStringLiteral("register")},
+        {Target::PassedOver, QStringLiteral("passed-over")},
+        {Target::Workbook, QStringLiteral("workbook")},
+    };
+    for (const auto &[kind, name] : targetOptions) {
+        if (parser.isSet(name))
+            options.targets.append({kind, QStringLiteral("--") + name, parser.value(name)});
     }
-    const QString conflict = targetConflict(targets);
+    const QString conflict = targetConflict(options.targets);
     if (!conflict.isEmpty()) {
         print(stderr, conflict);
         return UsageError;
     }
-    const bool toStandardOutput = std::any_of(targets.cbegin(), targets.cend(), [](const auto &t) {
-        return target::isStandardOutput(t.second);
-    });
+    return std::nullopt;
+}
 
+// Writes the tables and the workbook, in order. Prints why one could not be
+// written and returns false at the first that fails.
+bool writeTargets(const QList<Target> &targets, const Summer &summer, const QString &okpo)
+{
+    for (const Target &t : targets) {
+        if (t.kind == Target::Workbook) {
+            Workbook workbook(summer.runRecord(), okpo);
+            if (!workbook.write(t.file)) {
+                print(stderr, QStringLiteral("Ошибка записи: ") + workbook.lastError());
+                return false;
+            }
+            continue;
+        }
+        const QByteArray table = t.kind == Target::Register ? csv::registerTable(summer.fileRecords())
+                                                            : csv::passedOverTable(summer.fileRecords());
+        if (!outputfile::save(t.file, table)) {
+            print(stderr, QStringLiteral("Ошибка записи: ") + messages::notWritten(t.file));
+            return false;
+        }
+    }
+    return true;
+}
+
+ExitCode run(const Options &options)
+{
     Summer summer;
-    // The values passed over are kept only for an option that writes them.
-    summer.setKeepPassedOver(parser.isSet(passedOverOption) || parser.isSet(workbookOption));
+    summer.setKeepPassedOver(options.keepPassedOver());
     ProgressLine progress(stderr);
     progress.attach(summer);
-    const bool read = summer.readReports(paths.at(0));
+    const bool read = summer.readReports(options.inputDir);
     progress.clear();
     if (!read) {
         print(stderr, QStringLiteral("Ошибка чтения: ") + summer.lastError());
@@ -159,34 +204,30 @@ int main(int argc, char *argv[])
     // The register, the list of values passed over and the workbook explain
     // the run, so they are written before the summed reports, and even when
     // warnings stop it.
-    const std::pair<const QCommandLineOption &, QByteArray (*)(const QList<FileRecord> &)> tables[] = {
-        {registerOption, csv::registerTable},
-        {passedOverOption, csv::passedOverTable},
-    };
-    for (const auto &[option, table] : tables) {
-        if (!parser.isSet(option))
-            continue;
-        const QString file = parser.value(option);
-        if (!target::save(file, table(summer.fileRecords()))) {
-            print(stderr, QStringLiteral("Ошибка записи: ") + messages::notWritten(file));
-            return WriteFailure;
-        }
-    }
-    if (parser.isSet(workbookOption)) {
-        Workbook workbook(summer, parser.value(okpoOption));
-        if (!workbook.write(parser.value(workbookOption))) {
-            print(stderr, QStringLiteral("Ошибка записи: ") + workbook.lastError());
-            return WriteFailure;
-        }
-    }
-    if (parser.isSet(strictOption) && !warnings.isEmpty())
+    if (!writeTargets(options.targets, summer, options.okpo))
+        return WriteFailure;
+    if (options.strict && !warnings.isEmpty())
         return Warned;
-    const bool written = summer.writeReports(paths.at(1), parser.value(okpoOption));
+    const bool written = summer.writeReports(options.outputDir, options.okpo);
     progress.clear();
     if (!written) {
         print(stderr, QStringLiteral("Ошибка записи: ") + summer.lastError());
         return WriteFailure;
     }
-    print(toStandardOutput ? stderr : stdout, QStringLiteral("Отчеты были успешно просуммированны"));
+    print(options.toStandardOutput() ? stderr : stdout, QStringLiteral("Отчеты были успешно просуммированны"));
     return Success;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("svodar-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SVODAR_VERSION));
+
+    Options options;
+    if (const std::optional<ExitCode> end = parse(QCoreApplication::arguments(), options))
+        return *end;
+    return run(options);
 }

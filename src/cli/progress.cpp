@@ -12,24 +12,24 @@ constexpr qint64 IntervalMs = 250;
 } // namespace
 
 ProgressLine::ProgressLine(FILE *stream)
-    : m_stream(isTerminal(stream) ? stream : nullptr)
+    : stream(isTerminal(stream) ? stream : nullptr)
 {
 }
 
 void ProgressLine::attach(Summer &summer)
 {
-    if (!m_stream)
+    if (!stream)
         return;
-    m_sinceStart.start();
+    sinceStart.start();
     summer.setProgressHandler([this](const Summer::Progress &progress) { update(progress); });
 }
 
 void ProgressLine::update(const Summer::Progress &progress)
 {
-    const qint64 now = m_sinceStart.elapsed();
-    if (m_lastShownMs >= 0 && now - m_lastShownMs < IntervalMs)
+    const qint64 now = sinceStart.elapsed();
+    if (lastShownMs >= 0 && now - lastShownMs < IntervalMs)
         return;
-    m_lastShownMs = now;
+    lastShownMs = now;
     QString text;
     if (progress.reports > 0) {
         text = QStringLiteral("Записано сводных отчетов: %1 из %2").arg(progress.reportsWritten).arg(progress.reports);
@@ -40,14 +40,14 @@ void ProgressLine::update(const Summer::Progress &progress)
                    .arg(progress.files)
                    .arg(QLocale::c().toString(progress.bytesRead / 1e6 / seconds, 'f', 1));
     }
-    rewriteLine(m_stream, text);
-    m_shown = true;
+    rewriteLine(stream, text);
+    shown = true;
 }
 
 void ProgressLine::clear()
 {
-    if (!m_shown)
+    if (!shown)
         return;
-    rewriteLine(m_stream, QString());
-    m_shown = false;
+    rewriteLine(stream, QString());
+    shown = false;
 }

@@ -1,6 +1,7 @@
 // The line that shows how far a run has come, on a terminal only.
 
-#pragma once
+#ifndef PROGRESS_H
+#define PROGRESS_H
 
 #include "summer.h"
 
@@ -24,8 +25,10 @@ public:
 private:
     void update(const Summer::Progress &progress);
 
-    FILE *m_stream;
-    bool m_shown = false;
-    QElapsedTimer m_sinceStart;
-    qint64 m_lastShownMs = -1;
+    FILE *stream;
+    bool shown = false;
+    QElapsedTimer sinceStart;
+    qint64 lastShownMs = -1;
 };
+
+#endif // PROGRESS_H

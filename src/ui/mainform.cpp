@@ -156,9 +156,8 @@ void mainForm::btRunClick()
         return;
     }
     // Summed, but not all is well: say so, and offer the workbook, proposed
-    // beside the summed reports. The box reads summer, so it closes before
-    // summer goes.
-    WarningsBox box(summer, ui.okpoEdit->text(),
+    // beside the summed reports.
+    WarningsBox box(summer.runRecord(), ui.okpoEdit->text(),
                     QDir(ui.outputPathEdit->text()).filePath(QStringLiteral("сводка.xlsx")),
                     ui.centralwidget);
     box.exec();

@@ -1,6 +1,5 @@
 #include "warningsbox.h"
 
-#include "summer.h"
 #include "workbook.h"
 
 #include <QAction>
@@ -14,6 +13,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+
+#include <utility>
 
 namespace {
 
@@ -51,16 +52,15 @@ QLabel *plainLabel(const QString &name, const QString &text, QWidget *parent)
 
 } // namespace
 
-WarningsBox::WarningsBox(const Summer &summer, const QString &okpo, const QString &defaultPath,
-                         QWidget *parent)
+WarningsBox::WarningsBox(RunRecord run, const QString &okpo, const QString &defaultPath, QWidget *parent)
     : QDialog(parent)
-    , summer(summer)
+    , run(std::move(run))
     , okpo(okpo)
     , defaultPath(defaultPath)
 {
     setObjectName(QStringLiteral("warningsBox"));
     setWindowTitle(QStringLiteral("Есть предупреждения"));
-    const QStringList warnings = summer.warnings();
+    const QStringList &warnings = this->run.warnings;
 
     auto *icon = new QLabel(this);
     icon->setObjectName(QStringLiteral("iconLabel"));
@@ -142,7 +142,7 @@ void WarningsBox::save()
     if (path.isEmpty())
         return; // cancelled
 
-    Workbook workbook(summer, okpo);
+    Workbook workbook(run, okpo);
     if (!workbook.write(path)) {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка записи"), workbook.lastError(),
                         QMessageBox::NoButton, this);

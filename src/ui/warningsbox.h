@@ -1,6 +1,8 @@
 #ifndef WARNINGSBOX_H
 #define WARNINGSBOX_H
 
+#include "runrecord.h"
+
 #include <QDialog>
 
 #include <functional>
@@ -8,7 +10,6 @@
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
-class Summer;
 
 // The box that ends a successful run with warnings. Laid out like the other
 // outcome boxes (a warning icon, the outcome line), then the number of
@@ -22,11 +23,10 @@ class WarningsBox : public QDialog
     Q_OBJECT
 
 public:
-    // summer must outlive the box: the workbook is written from it, with okpo
-    // as the head organisation's code. defaultPath is the file name the save
-    // dialog proposes.
-    WarningsBox(const Summer &summer, const QString &okpo, const QString &defaultPath,
-                QWidget *parent = nullptr);
+    // The box keeps run, the record of the run it ends: the warnings shown
+    // and the workbook are made from it, with okpo as the head organisation's
+    // code. defaultPath is the file name the save dialog proposes.
+    WarningsBox(RunRecord run, const QString &okpo, const QString &defaultPath, QWidget *parent = nullptr);
     ~WarningsBox() override;
 
     // Asks for the name of the workbook to write: (parent, caption, proposed
@@ -43,7 +43,7 @@ private:
     void save();
     void toggleDetails();
 
-    const Summer &summer;
+    const RunRecord run;
     const QString okpo;
     const QString defaultPath;
     QPushButton *detailsButton = nullptr;

@@ -550,7 +550,7 @@ void tst_mainForm::warningsBoxSaves()
         Summer summer;
         QVERIFY(summer.readReports(in));
         QDir().mkpath(out);
-        Workbook workbook(summer, okpo);
+        Workbook workbook(summer.runRecord(), okpo);
         if (workbook.write(path)) {
             expectedSize = QFileInfo(path).size();
             QVERIFY(QFile::remove(path));

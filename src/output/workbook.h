@@ -1,20 +1,19 @@
 #ifndef WORKBOOK_H
 #define WORKBOOK_H
 
+#include "runrecord.h"
+
 #include <QString>
 #include <QStringList>
 
-class Summer;
-
 // The workbook of a run (.xlsx): the register, the values passed over, the
 // warnings and one sheet per summed report, for the person who checks the run
-// in a spreadsheet. Written from what a Summer has read; the Summer must
-// outlive the Workbook.
+// in a spreadsheet. Written from a run's record, of which it keeps a copy.
 class Workbook
 {
 public:
     // okpo is the head organisation's code, as the summed reports carry it.
-    Workbook(const Summer &summer, const QString &okpo);
+    Workbook(const RunRecord &run, const QString &okpo);
 
     // Writes the workbook to path: a new name or a regular file through a
     // temporary file renamed into place; an existing file that is not a
@@ -31,7 +30,7 @@ public:
     static QStringList sheetNames(const QStringList &fileNames);
 
 private:
-    const Summer &summer;
+    RunRecord run;
     QString okpo;
     QString errorText;
 };

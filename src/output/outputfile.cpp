@@ -1,4 +1,4 @@
-#include "target.h"
+#include "outputfile.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -13,7 +13,7 @@
 #include <io.h>
 #endif
 
-namespace target {
+namespace outputfile {
 namespace {
 
 bool copy(QIODevice *source, QIODevice *to)
@@ -90,4 +90,4 @@ bool save(const QString &target, const QByteArray &bytes)
     return save(target, &buffer);
 }
 
-} // namespace target
+} // namespace outputfile

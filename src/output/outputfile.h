@@ -1,17 +1,17 @@
-#ifndef TARGET_H
-#define TARGET_H
+#ifndef OUTPUTFILE_H
+#define OUTPUTFILE_H
 
 #include <QByteArray>
 #include <QString>
 
 class QIODevice;
 
-// Where a table or a workbook goes, as the user names it: "-" is standard
-// output; an existing file that is not a regular one (a device such as
-// /dev/stdout, a FIFO) is opened and written as it is, never replaced;
-// anything else (a regular file, a new name) gets its bytes through a
-// temporary file renamed into place, so that it is either whole or untouched.
-namespace target {
+// The file a table or a workbook goes to (its target), as the user names it:
+// "-" is standard output; an existing file that is not a regular one (a
+// device such as /dev/stdout, a FIFO) is opened and written as it is, never
+// replaced; anything else (a regular file, a new name) gets its bytes through
+// a temporary file renamed into place, so that it is either whole or untouched.
+namespace outputfile {
 
 bool isStandardOutput(const QString &target);
 
@@ -24,6 +24,6 @@ QString identity(const QString &target);
 bool save(const QString &target, QIODevice *source);
 bool save(const QString &target, const QByteArray &bytes);
 
-} // namespace target
+} // namespace outputfile
 
-#endif // TARGET_H
+#endif // OUTPUTFILE_H

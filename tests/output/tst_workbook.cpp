@@ -2,8 +2,8 @@
 // types compared with the run's record and with the summed files, the sheet
 // names, the same bytes from the same run, and the failures.
 
+#include "../engine/testutil.h"
 #include "summer.h"
-#include "testutil.h"
 #include "workbook.h"
 
 #include <QProcess>
@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <clocale>
+#include <memory>
 
 namespace {
 
@@ -175,11 +176,11 @@ class TestWorkbook : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_work;
-    int m_case = 0;
+    QTemporaryDir work;
+    int cases = 0;
     QString fresh()
     {
-        const QString dir = m_work.filePath(QStringLiteral("case%1").arg(++m_case));
+        const QString dir = work.filePath(QStringLiteral("case%1").arg(++cases));
         QDir().mkpath(dir);
         return dir;
     }
@@ -187,7 +188,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_work.isValid());
+        QVERIFY(work.isValid());
         QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("unzip")).isEmpty(),
                  "the workbook is read back with unzip (tools/dev.sh installs it)");
     }
@@ -207,7 +208,7 @@ private slots:
         Summer summer;
         QVERIFY(summer.readReports(in));
         const QString zip = in + "/w.xlsx";
-        Workbook wb(summer, QStringLiteral("1"));
+        Workbook wb(summer.runRecord(), QStringLiteral("1"));
         QVERIFY2(wb.write(zip), qPrintable(wb.lastError()));
         QCOMPARE(wb.lastError(), QString());
         QCOMPARE(sheetNamesOf(zip), (QStringList{"Реестр", "Пропущенные значения", "Предупреждения", "F_1_1"}));
@@ -239,7 +240,7 @@ private slots:
         QVERIFY(tu::writeFile(in + "/a.xml", tu::plainReport(tu::cell("1", "1", "1", "5"))));
         Summer summer;
         QVERIFY(summer.readReports(in));
-        Workbook wb(summer, QString());
+        Workbook wb(summer.runRecord(), QString());
         QVERIFY2(wb.write(in + "/w.xlsx"), qPrintable(wb.lastError()));
         QCOMPARE(sheet(in + "/w.xlsx", 2), Grid{{QStringLiteral("t:Предупреждений нет")}});
     }
@@ -322,22 +323,73 @@ private slots:
         Summer summer;
         QVERIFY(summer.readReports(in));
         QVERIFY(summer.writeReports(in + "/out", QStringLiteral("1234")));
-        Workbook wb(summer, QStringLiteral("1234"));
+        Workbook wb(summer.runRecord(), QStringLiteral("1234"));
         QVERIFY2(wb.write(in + "/w.xlsx"), qPrintable(wb.lastError()));
         QCOMPARE(sheetNamesOf(in + "/w.xlsx").mid(3), (QStringList{"F_2014_1", "G_2_1"}));
         QCOMPARE(sheet(in + "/w.xlsx", 3), expectedReportGrid(in + "/out/F_2014_1.xml"));
         QCOMPARE(sheet(in + "/w.xlsx", 4), expectedReportGrid(in + "/out/G_2_1.xml"));
     }
 
-    // The same run gives the same bytes, a second later too.
+    // A summed report's columns as wide as their longest text, counted in code
+    // points, the totals as the summed file writes them; one column per
+    // column with cells and no more. The widths are measured before any row
+    // is written, from the same cells.
+    void reportWidths_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QList<int>>("chars"); // the longest text of each column
+        QTest::newRow("title, row keys, col codes")
+            << QByteArray("<title><item name=\"okpo\" value=\"9\"/><item name=\"наименование организации\" "
+                          "value=\"Завод\"/></title><section code=\"1\"><row code=\"123456789\" "
+                          "s2=\"двадцать символов s2\" s3=\"x\"><col code=\"1234567890\">5</col></row></section>")
+            << QList<int>{24, 12, 20, 1, 10};
+        QTest::newRow("totals as the file writes them")
+            << QByteArray("<section code=\"2\"><row code=\"1\"><col code=\"1\">123456789012</col>"
+                          "<col code=\"2\">1e300</col><col code=\"3\">0.1</col></row></section>")
+            << QList<int>{13, 12, 0, 0, 12, 6, 3};
+        QTest::newRow("code points, at most 60")
+            << ("<section code=\"1\"><row code=\"1\" s1=\"" + QString(100, QChar(0x436)).toUtf8() + "\" s3=\""
+                + QStringLiteral("😀").repeated(10).toUtf8() + "\"><col code=\"1\">1</col></row></section>")
+            << QList<int>{13, 100, 0, 10, 1};
+    }
+    void reportWidths()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QList<int>, chars);
+        const QString in = fresh();
+        QVERIFY(tu::writeFile(in + "/a.xml", tu::plainReport(body)));
+        Summer summer;
+        QVERIFY(summer.readReports(in));
+        Workbook wb(summer.runRecord(), QStringLiteral("1234"));
+        QVERIFY2(wb.write(in + "/w.xlsx"), qPrintable(wb.lastError()));
+        QList<double> widths;
+        QXmlStreamReader r(unzipped(in + "/w.xlsx", QStringLiteral("xl/worksheets/sheet4.xml")));
+        while (!r.atEnd()) {
+            if (r.readNext() != QXmlStreamReader::StartElement || r.name() != QLatin1String("col"))
+                continue;
+            for (int c = r.attributes().value("min").toInt(); c <= r.attributes().value("max").toInt(); ++c)
+                widths.append(r.attributes().value("width").toDouble());
+        }
+        QCOMPARE(widths.size(), chars.size());
+        for (qsizetype c = 0; c < chars.size(); ++c) {
+            // The library adds a little under a character for the cell's margins.
+            const double expected = std::clamp(chars.at(c) * 1.2 + 2, 8.43, 60.0);
+            QVERIFY2(widths.at(c) >= expected && widths.at(c) < expected + 1,
+                     qPrintable(QStringLiteral("column %1: %2, not %3").arg(c).arg(widths.at(c)).arg(expected)));
+        }
+    }
+
+    // The same run gives the same bytes, a second later too, and once the
+    // Summer it came from is gone.
     void sameBytes()
     {
         const QString in = fresh();
         QVERIFY(tu::writeFile(in + "/a.xml", tu::plainReport(tu::cell("1", "1", "1", "x"))));
-        Summer summer;
-        QVERIFY(summer.readReports(in));
-        Workbook wb(summer, QStringLiteral("1"));
+        auto summer = std::make_unique<Summer>();
+        QVERIFY(summer->readReports(in));
+        Workbook wb(summer->runRecord(), QStringLiteral("1"));
         QVERIFY(wb.write(in + "/1.xlsx"));
+        summer.reset();
         QThread::msleep(1100);
         QVERIFY(wb.write(in + "/2.xlsx"));
         QCOMPARE(tu::readFile(in + "/2.xlsx"), tu::readFile(in + "/1.xlsx"));
@@ -369,7 +421,7 @@ private slots:
         Summer summer;
         QVERIFY(summer.readReports(in));
         const QString path = target.startsWith('/') ? target : in + "/" + target;
-        Workbook wb(summer, QString());
+        Workbook wb(summer.runRecord(), QString());
         if (cols == 16380 && reason.isEmpty()) {
             QVERIFY2(wb.write(path), qPrintable(wb.lastError()));
             return;

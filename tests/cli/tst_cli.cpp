@@ -1,7 +1,7 @@
 // svodar-cli as a user runs it: exit codes, the texts on stdout and stderr, and the
 // summed files of a small fixture folder compared byte for byte.
 
-#include "testutil.h"
+#include "../engine/testutil.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -78,9 +78,9 @@ class TestCli : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_work;
-    int m_case = 0;
-    QString fresh() { return m_work.filePath(QStringLiteral("case%1").arg(++m_case)); }
+    QTemporaryDir work;
+    int cases = 0;
+    QString fresh() { return work.filePath(QStringLiteral("case%1").arg(++cases)); }
 
     void compareWithExpected(const QString &out, const QByteArray &okpoAttr)
     {
@@ -96,7 +96,7 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_work.isValid());
+        QVERIFY(work.isValid());
         QVERIFY2(QFileInfo(QStringLiteral(SVODAR_CLI_PATH)).isExecutable(), SVODAR_CLI_PATH);
         QVERIFY(QFileInfo(kDataDir + "/input").isDir());
     }
@@ -234,6 +234,9 @@ private slots:
         QTest::newRow("register cannot be written")
             << QStringList{"--register", "no/R", "--passed-over", "P"} << 2 << ""
             << QStringLiteral("Ошибка записи: Не удалось записать файл no/R");
+        QTest::newRow("register named empty: given, so tried")
+            << QStringList{"--register", "", "--passed-over", "P"} << 2 << ""
+            << QStringLiteral("Ошибка записи: Не удалось записать файл ");
         QTest::newRow("passed-over list cannot be written")
             << QStringList{"--register", "R", "--passed-over", "no/P"} << 2 << "R"
             << QStringLiteral("Ошибка записи: Не удалось записать файл no/P");
