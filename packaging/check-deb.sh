@@ -5,8 +5,9 @@
 #
 #   packaging/check-deb.sh DEB BUILD_TREE_SVODAR_CLI
 #
-# Prints one line per check and ends with "N passed, M failed"; exits 1 when a
-# check failed.
+# Prints one line per check (what a failing one saw indented below it) and ends
+# with "N passed, M failed"; exits 1 when a check failed.
+# shellcheck disable=SC2317 # the functions below run through check
 set -u
 
 if [ $# -ne 2 ]; then
@@ -16,24 +17,13 @@ fi
 deb=$(realpath "$1") || exit 1
 build_cli=$(realpath "$2") || exit 1
 cd "$(dirname "$0")/.." || exit 1
+# shellcheck source=tools/lib.sh
+. tools/lib.sh
 reports=examples/reports
-
-passed=0
-failed=0
-check() {
-    name=$1
-    shift
-    if "$@"; then
-        echo "PASS: $name"
-        passed=$((passed + 1))
-    else
-        echo "FAIL: $name"
-        failed=$((failed + 1))
-    fi
-}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+CHECK_LOG=$work/check.log
 
 echo "lintian $deb:"
 lintian --fail-on error "$deb" >"$work/lintian" 2>&1
@@ -91,5 +81,4 @@ sums_alike() {
 }
 check "packaged svodar-cli sums $reports/ to the same bytes as $build_cli" sums_alike
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -15,6 +15,8 @@ set -eu
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 HERE=$ROOT/tools/windows
+# shellcheck source=tools/lib.sh
+. "$ROOT/tools/lib.sh"
 CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/svodar
 WIN_BUILD_DIR=${WIN_BUILD_DIR:-$ROOT/build-win64}
 TOOLCHAIN=$HERE/mingw-w64.cmake
@@ -28,22 +30,6 @@ PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 qt6-base-dev
           imagemagick python3-pefile fonts-liberation2"
 # The static zlib for libxlsxwriter; the MSI and the icon.
 PACKAGES="$PACKAGES libz-mingw-w64-dev wixl msitools librsvg2-bin icoutils"
-
-say() { printf '== %s\n' "$*"; }
-die() { printf '%s: %s\n' "$0" "$*" >&2; exit 1; }
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
-
-install_packages() {
-    missing=
-    for p in $PACKAGES; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
-    done
-    [ -n "$missing" ] || return 0
-    say "Installing:$missing"
-    as_root apt-get update
-    # shellcheck disable=SC2086 # a list of package names
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
-}
 
 # Source packages need deb-src entries. They are derived from the machine's own
 # deb entries for this Debian release (one-line and deb822 formats), so the
@@ -204,7 +190,8 @@ build_qt() {
 }
 
 prepare() {
-    install_packages
+    # shellcheck disable=SC2086 # a list of package names
+    install_packages $PACKAGES
     build_qt
     build_expat
     build_xlsxwriter
