@@ -17,6 +17,8 @@ ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 HERE=$ROOT/tools/windows
 # shellcheck source=tools/lib.sh
 . "$ROOT/tools/lib.sh"
+# shellcheck source=tools/windows/wine.sh
+. "$HERE/wine.sh"
 CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/svodar
 WIN_BUILD_DIR=${WIN_BUILD_DIR:-$ROOT/build-win64}
 TOOLCHAIN=$HERE/mingw-w64.cmake
@@ -25,11 +27,12 @@ HOST_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
 JOBS=$(nproc)
 [ "$JOBS" -le 2 ] || JOBS=2
 
-PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 qt6-base-dev
-          qt6-base-dev-tools cmake ninja-build dpkg-dev xvfb xauth xdotool xclip
-          imagemagick python3-pefile fonts-liberation2"
+PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools qt6-base-dev qt6-base-dev-tools
+          cmake ninja-build dpkg-dev"
 # The static zlib for libxlsxwriter; the MSI and the icon.
 PACKAGES="$PACKAGES libz-mingw-w64-dev wixl msitools librsvg2-bin icoutils"
+# The tests under Wine (smoke.sh reads the programs' version resource with pefile).
+PACKAGES="$PACKAGES $WINE_PACKAGES python3-pefile"
 
 # Source packages need deb-src entries. They are derived from the machine's own
 # deb entries for this Debian release (one-line and deb822 formats), so the
