@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Throughput benchmark: svodar-cli against expat's xmlwf (a well-formedness
-# check, i.e. a bare parse) on generated corpora.
+# check, i.e. a bare parse) on generated corpora; on B also expat alone, fed in
+# blocks as svodar-cli's reader feeds it (svodar-parsefloor). bench/README.md
+# tells what it does and what it measured.
 #
 #   bench/run.sh [F] [W] [U] [B] [M]      (default: all five)
 #

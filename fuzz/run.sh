@@ -11,7 +11,7 @@
 # Environment:
 #   BUILD_DIR   build folder (default build-fuzz)
 #   WORK_DIR    scratch folder for the working corpus, logs and crash inputs
-#               (default: a new folder under /tmp, kept after a long run or a finding)
+#               (default: a new folder under $TMPDIR or /tmp, kept after a long run or a finding)
 #   JOBS        processes (default 2)
 #
 # Exits non-zero when the fuzzer finds anything: a crash, a sanitizer report, a

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks the Debian package: lintian finds no error, the package holds what it
-# should and nothing else, and its svodar-cli sums examples/reports/ to the same
-# bytes as the build tree's.
+# should and nothing else, its control fields give the section, architecture and
+# the libraries it depends on, and its svodar-cli tells the package's version and
+# sums examples/reports/ to the same bytes as the build tree's.
 #
 #   packaging/check-deb.sh DEB BUILD_TREE_SVODAR_CLI
 #

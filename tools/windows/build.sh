@@ -3,6 +3,7 @@
 # dist/svodar-<version>-win64.zip and dist/svodar-<version>-win64.msi.
 #
 #   tools/windows/build.sh            everything that is missing, then the zip
+#                                     and the MSI
 #   tools/windows/build.sh prepare    only the packages, sources, Qt, expat and
 #                                     libxlsxwriter
 #
@@ -173,7 +174,7 @@ build_qt() {
     src=$(source_dir qt6-base)
     QT_PREFIX=$CACHE/qt-$(source_version qt6-base)-$(line_hash "$QT_OPTIONS")
     [ -f "$QT_PREFIX/.complete" ] && return 0
-    say "Building Qt into $QT_PREFIX (about 20 minutes on two idle cores)"
+    say "Building Qt into $QT_PREFIX (the long step, once per Qt version and configure line)"
     build=$CACHE/build/qt
     # A build that was interrupted after configuring goes on where it stopped.
     if [ "$(cat "$build/.prefix" 2>/dev/null)" != "$QT_PREFIX" ] || [ ! -f "$build/build.ninja" ]; then
