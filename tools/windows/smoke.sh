@@ -2,7 +2,7 @@
 # Tries the Windows zip the way a user would, under Wine on a virtual X server:
 # unpacks it into a fresh folder, checks what it holds, sums the sample reports
 # with svodar-cli.exe and with the window of svodar.exe, and compares the
-# results with the Linux build's. It writes nothing outside its scratch folder.
+# results with the Linux build's. It writes nothing into the work tree.
 #
 #   tools/windows/smoke.sh ZIP LINUX_SVODAR_CLI
 #
