@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Throughput benchmark: svodar-cli against expat's xmlwf (a well-formedness
-# check, i.e. a bare parse) on generated corpora.
+# check, i.e. a bare parse) on generated corpora; on B also expat alone, fed in
+# blocks as svodar-cli's reader feeds it (svodar-parsefloor). bench/README.md
+# tells what it does and what it measured.
 #
 #   bench/run.sh [F] [W] [U] [B] [M]      (default: all five)
 #
@@ -22,6 +24,8 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=tools/lib.sh
+. "$ROOT/tools/lib.sh"
 BUILD_DIR=${BUILD_DIR:-$ROOT/build-bench}
 WORK=${SVODAR_BENCH_DIR:-/tmp/svodar-bench}
 RUNS=${RUNS:-3}
@@ -39,20 +43,9 @@ for c in "${CORPORA[@]}"; do
     case $c in F|W|U|B|M) ;; *) echo "unknown corpus '$c' (F, W, U, B or M)" >&2; exit 2 ;; esac
 done
 
-log() { printf '== %s\n' "$*" >&2; }
-die() { printf 'run.sh: %s\n' "$*" >&2; exit 1; }
-
 # --- tools -------------------------------------------------------------------
-need=()
-command -v xmlwf >/dev/null 2>&1 || need+=(expat)
-[ -x /usr/bin/time ] || need+=(time)
-if [ ${#need[@]} -gt 0 ]; then
-    log "installing ${need[*]}"
-    SUDO=""
-    [ "$(id -u)" -eq 0 ] || SUDO=sudo
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
-fi
+# xmlwf and /usr/bin/time
+install_packages expat time
 
 # --- build -------------------------------------------------------------------
 targets=(svodar-genreports)
@@ -61,7 +54,7 @@ cmake_args=(-S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTIN
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ] && command -v ninja >/dev/null 2>&1; then
     cmake_args+=(-G Ninja)
 fi
-log "configuring and building (Release) in $BUILD_DIR"
+say "configuring and building (Release) in $BUILD_DIR"
 mkdir -p "$BUILD_DIR"
 cmake "${cmake_args[@]}" >"$BUILD_DIR/bench-configure.log" 2>&1 \
     || { tail -40 "$BUILD_DIR/bench-configure.log" >&2; die "cmake configure failed"; }
@@ -97,10 +90,10 @@ generate() {
         stamp="${GEN_ARGS[$c]} / generator $GEN_SUM"
     fi
     if [ -f "$dir/.params" ] && [ "$(cat "$dir/.params")" = "$stamp" ]; then
-        log "corpus $c: present in $dir/in"
+        say "corpus $c: present in $dir/in"
         return
     fi
-    log "corpus $c: making it in $dir/in"
+    say "corpus $c: making it in $dir/in"
     rm -rf "$dir"
     mkdir -p "$dir"
     if [ "$c" = M ]; then
@@ -126,7 +119,7 @@ median() { # values... -> median (lower middle for an even count)
     printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 }
 calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
-check() { # expression-is-true -> OK / MISS
+verdict() { # expression-is-true -> OK / MISS
     awk "BEGIN { exit !($1) }" && echo OK || echo MISS
 }
 
@@ -158,7 +151,7 @@ measure_once() {
     WALLS[$label]+=" $wall"
     CPUS[$label]+=" $(calc "$user + $sys")"
     RSSS[$label]+=" $(calc "$rss / 1024" 1)"
-    log "$label: wall ${wall}s user ${user}s sys ${sys}s peak $(calc "$rss / 1024" 1) MiB"
+    say "$label: wall ${wall}s user ${user}s sys ${sys}s peak $(calc "$rss / 1024" 1) MiB"
 }
 
 # Sets MED_WALL, MED_CPU, MED_RSS_MIB and MIN_WALL (the best run, less sensitive
@@ -196,15 +189,15 @@ for c in "${CORPORA[@]}"; do
     nfiles=$(tr -cd '\0' <"$dir/files.lst" | wc -c)
     bytes=$(xargs -0 -a "$dir/files.lst" stat -c %s | awk '{ s += $1 } END { print s }')
     SIZE_MB[$c]=$(calc "$bytes / 1e6" 1)
-    log "corpus $c: $nfiles files, ${SIZE_MB[$c]} MB ($(cat "$dir/gen.txt"))"
+    say "corpus $c: $nfiles files, ${SIZE_MB[$c]} MB ($(cat "$dir/gen.txt"))"
     echo "corpus $c size check: ${SIZE_MB[$c]} MB vs ~$(calc "${EXPECT_BYTES[$c]} / 1e6" 0) MB:" \
-         "$(check "$bytes > 0.85 * ${EXPECT_BYTES[$c]} && $bytes < 1.15 * ${EXPECT_BYTES[$c]}")" >&2
+         "$(verdict "$bytes > 0.85 * ${EXPECT_BYTES[$c]} && $bytes < 1.15 * ${EXPECT_BYTES[$c]}")" >&2
     if [ "$c" = B ]; then
         cells=$(sed -n 's/.*numeric_cells=\([0-9]*\).*/\1/p' "$dir/gen.txt")
-        echo "corpus B cells check: $cells numeric cells vs 6000000: $(check "$cells == 6000000")" >&2
+        echo "corpus B cells check: $cells numeric cells vs 6000000: $(verdict "$cells == 6000000")" >&2
     fi
 
-    log "corpus $c: warming the page cache"
+    say "corpus $c: warming the page cache"
     xargs -0 -a "$dir/files.lst" cat >/dev/null
 
     # svodar-cli and xmlwf take turns, so that both meet the same load when the
@@ -297,12 +290,12 @@ fi
             case $c in
                 F)
                     printf '  F: CPU ratio %s (goal <= 1.3) %s; wall ratio %s (goal <= 0.7) %s; peak %s MiB (goal <= 40) %s\n' \
-                        "$cr" "$(check "$cr <= 1.3")" "$wr" "$(check "$wr <= 0.7")" \
-                        "${RSS_S[F]}" "$(check "${RSS_S[F]} <= 40")"
+                        "$cr" "$(verdict "$cr <= 1.3")" "$wr" "$(verdict "$wr <= 0.7")" \
+                        "${RSS_S[F]}" "$(verdict "${RSS_S[F]} <= 40")"
                     ;;
                 M)
                     printf '  M: peak %s MiB (goal <= 64) %s; wall ratio %s (goal <= 0.7) %s; CPU ratio %s (no goal)\n' \
-                        "${RSS_S[M]}" "$(check "${RSS_S[M]} <= 64")" "$wr" "$(check "$wr <= 0.7")" "$cr"
+                        "${RSS_S[M]}" "$(verdict "${RSS_S[M]} <= 64")" "$wr" "$(verdict "$wr <= 0.7")" "$cr"
                     ;;
                 W)
                     printf '  W: wall ratio %s, CPU ratio %s (no target)' "$wr" "$cr"
@@ -311,7 +304,7 @@ fi
                         fpm=$(calc "1000 * ${WALL_S[F]} / ${SIZE_MB[F]}" 3)
                         diff=$(calc "100 * ($wpm / $fpm - 1)" 1)
                         printf '; per-MB wall %s ms vs F %s ms: %+.1f%% (target within 10%% of F) %s\n' \
-                            "$wpm" "$fpm" "$diff" "$(check "$wpm <= 1.10 * $fpm")"
+                            "$wpm" "$fpm" "$diff" "$(verdict "$wpm <= 1.10 * $fpm")"
                     else
                         printf '; per-MB target needs F in the same run\n'
                     fi
@@ -342,7 +335,7 @@ fi
                     ;;
                 B)
                     printf '  B: wall ratio %s (goal <= 1.2) %s; CPU ratio %s (no goal); peak %s MiB (goal <= 250) %s\n' \
-                        "$wr" "$(check "$wr <= 1.2")" "$cr" "${RSS_S[B]}" "$(check "${RSS_S[B]} <= 250")"
+                        "$wr" "$(verdict "$wr <= 1.2")" "$cr" "${RSS_S[B]}" "$(verdict "${RSS_S[B]} <= 250")"
                     printf '     floor (expat alone, fed in 1 MiB blocks, no handlers): wall ratio %s, CPU ratio %s\n' \
                         "$(calc "${WALL_P[B]} / ${WALL_X[B]}")" "$(calc "${CPU_P[B]} / ${CPU_X[B]}")"
                     ;;
@@ -350,4 +343,4 @@ fi
         done
     fi
 } | tee "$RESULTS"
-log "results saved in $RESULTS"
+say "results saved in $RESULTS"

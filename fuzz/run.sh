@@ -11,7 +11,7 @@
 # Environment:
 #   BUILD_DIR   build folder (default build-fuzz)
 #   WORK_DIR    scratch folder for the working corpus, logs and crash inputs
-#               (default: a new folder under /tmp, kept after a long run or a finding)
+#               (default: a new folder under $TMPDIR or /tmp, kept after a long run or a finding)
 #   JOBS        processes (default 2)
 #
 # Exits non-zero when the fuzzer finds anything: a crash, a sanitizer report, a
@@ -21,6 +21,8 @@ set -eu
 
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
+# shellcheck source=tools/lib.sh
+. tools/lib.sh
 BUILD_DIR=${BUILD_DIR:-build-fuzz}
 JOBS=${JOBS:-2}
 MODE=${1:-}
@@ -41,21 +43,19 @@ case $RUNS$JOBS in
 esac
 [ "$JOBS" -ge 1 ] || JOBS=1
 
-log() { printf '== %s\n' "$*" >&2; }
-
 # --- build --------------------------------------------------------------------
 generator=
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ] && command -v ninja >/dev/null 2>&1; then
     generator="-G Ninja"
 fi
-log "building the fuzz target in $BUILD_DIR"
+say "building the fuzz target in $BUILD_DIR"
 build_start=$(date +%s)
 # shellcheck disable=SC2086 # $generator is empty or two words
 cmake -S . -B "$BUILD_DIR" $generator -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_COMPILER=clang++ -DSVODAR_SANITIZE=ON -DSVODAR_FUZZ=ON \
     -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$BUILD_DIR" --target svodar-fuzz-report -j "$(nproc)"
-log "build took $(($(date +%s) - build_start)) s"
+say "build took $(($(date +%s) - build_start)) s"
 FUZZER=$BUILD_DIR/fuzz/svodar-fuzz-report
 
 # --- run ----------------------------------------------------------------------
@@ -75,7 +75,7 @@ UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export ASAN_OPTIONS UBSAN_OPTIONS
 
 per_job=$(((RUNS + JOBS - 1) / JOBS))
-log "running $JOBS x $per_job inputs ($MODE run); work folder $WORK"
+say "running $JOBS x $per_job inputs ($MODE run); work folder $WORK"
 run_start=$(date +%s)
 pids=
 job=1
@@ -93,12 +93,12 @@ job=1
 for pid in $pids; do
     if ! wait "$pid"; then
         status=1
-        log "job $job found something; its log: $WORK/job$job.log"
+        say "job $job found something; its log: $WORK/job$job.log"
         grep -E 'ERROR|SUMMARY|fuzz_report:|Test unit written' "$WORK/job$job.log" >&2 || true
     fi
     job=$((job + 1))
 done
-log "run took $(($(date +%s) - run_start)) s"
+say "run took $(($(date +%s) - run_start)) s"
 
 # Totals over all jobs, from libFuzzer's final statistics.
 for f in "$WORK"/job*.log; do
@@ -115,11 +115,11 @@ done | awk '
     }' >&2
 
 if [ "$status" -ne 0 ]; then
-    log "findings in $WORK/artifacts/"
+    say "findings in $WORK/artifacts/"
     exit 1
 fi
 if [ "$MODE" = short ] && [ -z "${WORK_DIR:-}" ]; then
     rm -rf "$WORK"
 else
-    log "corpus grown in $WORK/corpus"
+    say "corpus grown in $WORK/corpus"
 fi

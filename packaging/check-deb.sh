@@ -1,12 +1,14 @@
 #!/bin/sh
 # Checks the Debian package: lintian finds no error, the package holds what it
-# should and nothing else, and its svodar-cli sums examples/reports/ to the same
-# bytes as the build tree's.
+# should and nothing else, its control fields give the section, architecture and
+# the libraries it depends on, and its svodar-cli tells the package's version and
+# sums examples/reports/ to the same bytes as the build tree's.
 #
 #   packaging/check-deb.sh DEB BUILD_TREE_SVODAR_CLI
 #
-# Prints one line per check and ends with "N passed, M failed"; exits 1 when a
-# check failed.
+# Prints one line per check (what a failing one saw indented below it) and ends
+# with "N passed, M failed"; exits 1 when a check failed.
+# shellcheck disable=SC2317 # the functions below run through check
 set -u
 
 if [ $# -ne 2 ]; then
@@ -16,24 +18,13 @@ fi
 deb=$(realpath "$1") || exit 1
 build_cli=$(realpath "$2") || exit 1
 cd "$(dirname "$0")/.." || exit 1
+# shellcheck source=tools/lib.sh
+. tools/lib.sh
 reports=examples/reports
-
-passed=0
-failed=0
-check() {
-    name=$1
-    shift
-    if "$@"; then
-        echo "PASS: $name"
-        passed=$((passed + 1))
-    else
-        echo "FAIL: $name"
-        failed=$((failed + 1))
-    fi
-}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+CHECK_LOG=$work/check.log
 
 echo "lintian $deb:"
 lintian --fail-on error "$deb" >"$work/lintian" 2>&1
@@ -91,5 +82,4 @@ sums_alike() {
 }
 check "packaged svodar-cli sums $reports/ to the same bytes as $build_cli" sums_alike
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -1,25 +1,85 @@
 #!/bin/sh
-# Takes docs/screenshot.png and docs/screenshot-warnings.png: starts svodar on
-# a virtual X server, photographs its window, sums examples/warnings/ through
-# it, photographs the box that ends the run, and closes it all again.
+# Takes the pictures of the window in docs/; the only script that writes there.
 #
-#   scripts/screenshot.sh [BUILD_DIR]     (default: build/ in the repository)
+#   scripts/screenshot.sh [BUILD_DIR]     docs/screenshot.png and docs/screenshot-warnings.png
+#                                         (BUILD_DIR default: build/ in the repository)
+#   scripts/screenshot.sh windows ZIP     docs/screenshot-windows.png, from a Windows zip
+#                                         that tools/dev.sh windows made
 #
-# Builds svodar into BUILD_DIR first when it is not there yet. Needs xvfb,
-# xdotool and imagemagick (apt-get install xvfb xdotool imagemagick) and a
-# font with Cyrillic letters (fonts-dejavu-core).
+# The Linux pictures: starts svodar on a virtual X server, photographs its
+# window, sums examples/warnings/ through it, photographs the box that ends the
+# run, and closes it all again. Builds svodar into BUILD_DIR first when it is
+# not there yet.
+#
+# The Windows picture: unpacks ZIP, starts its svodar.exe under Wine on a
+# virtual X server as tools/windows/smoke.sh does (tools/windows/wine.sh), fills
+# in the three fields with folders on drive D: and photographs the window.
+#
+# Installs the Debian packages it needs when missing: xvfb, xauth, xdotool,
+# imagemagick and a font with Cyrillic letters (fonts-dejavu-core); for the
+# Windows picture imagemagick and those tools/windows/wine.sh lists. The Windows
+# picture needs the ru_RU.UTF-8 locale too (tools/dev.sh sets it up).
 set -eu
 
 SCRIPT=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=tools/lib.sh
+. "$ROOT/tools/lib.sh"
+
+usage() { echo "usage: $0 [BUILD_DIR] | $0 windows ZIP" >&2; exit 64; }
+
+# The Windows picture, inside the virtual X server.
+shoot_windows() {
+    WORK=$(mktemp -d "${TMPDIR:-/tmp}/svodar-screenshot.XXXXXX")
+    trap 'wine_end; rm -rf "$WORK"' EXIT
+    trap 'exit 1' INT TERM
+    wine_setup
+    unpack_zip "$ZIP" "$WORK/Программы"
+    app=$(find "$WORK/Программы" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+    [ -n "$app" ] || die "$ZIP holds no folder"
+    wine_boot
+    wine_dialog_font
+    # The folders as a user of the zip would choose them: the sample reports
+    # in a Cyrillic folder on drive D:.
+    reports="$DATA/Отчёты за квартал/входящие"
+    mkdir -p "$reports"
+    cp "$ROOT"/examples/reports/*.xml "$reports/"
+    svodar_start "$app"
+    svodar_window || die "svodar.exe shows no window"
+    svodar_fill 12345678 "$(winpath "$reports")" "$(winpath "$DATA/Отчёты за квартал/Сводные из окна")" ||
+        die "the fields of svodar.exe could not be filled in"
+    sleep 0.5
+    import -window "$WID" -strip "$OUT_WINDOWS.tmp.png"
+    svodar_close > "$WORK/close.log" || { cat "$WORK/close.log"; die "svodar.exe did not end well"; }
+    mv "$OUT_WINDOWS.tmp.png" "$OUT_WINDOWS"
+    echo "Wrote $OUT_WINDOWS"
+}
+
+if [ "${1:-}" = windows ]; then
+    [ $# -eq 2 ] || usage
+    # shellcheck source=tools/windows/wine.sh
+    . "$ROOT/tools/windows/wine.sh"
+    ZIP=$(readlink -f "$2")
+    [ -f "$ZIP" ] || die "no file $2"
+    OUT_WINDOWS="$ROOT/docs/screenshot-windows.png"
+    if [ "${SVODAR_IN_XVFB:-}" != 1 ]; then
+        # shellcheck disable=SC2086 # a list of package names
+        install_packages $WINE_PACKAGES imagemagick
+        locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$' ||
+            die "the ru_RU.UTF-8 locale is missing (tools/dev.sh windows sets it up)"
+    fi
+    wine_display "$SCRIPT" windows "$ZIP"
+    shoot_windows
+    exit 0
+fi
+
+[ $# -le 1 ] || usage
 BUILD_DIR=$(mkdir -p "${1:-$ROOT/build}" && cd "${1:-$ROOT/build}" && pwd)
 APP="$BUILD_DIR/src/app/svodar"
 OUT="$ROOT/docs/screenshot.png"
 OUT_WARNINGS="$ROOT/docs/screenshot-warnings.png"
 
-for tool in xvfb-run xdotool import; do
-    command -v "$tool" >/dev/null || { echo "$0: $tool is missing" >&2; exit 1; }
-done
+[ "${SVODAR_IN_XVFB:-}" = 1 ] || install_packages xvfb xauth xdotool imagemagick fonts-dejavu-core
 
 if [ ! -x "$APP" ]; then
     cmake -S "$ROOT" -B "$BUILD_DIR"
@@ -40,9 +100,8 @@ start() {
 wait_for() {
     found=$(timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1)
     if [ -z "$found" ]; then
-        echo "$0: no window \"$1\" appeared" >&2
         kill "$pid" 2>/dev/null || true
-        exit 1
+        die "no window \"$1\" appeared"
     fi
     # Give it a moment to paint.
     sleep 1

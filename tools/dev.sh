@@ -13,6 +13,8 @@
 set -eu
 
 cd "$(dirname "$0")/.."
+# shellcheck source=tools/lib.sh
+. tools/lib.sh
 BUILD_DIR=${BUILD_DIR:-build}
 PACKAGES="cmake g++ make pkgconf qt6-base-dev libexpat1-dev expat libxlsxwriter-dev
           locales desktop-file-utils appstream unzip"
@@ -21,21 +23,9 @@ TEST_PACKAGES="clang libclang-rt-14-dev"
 # The Debian package: dpkg-shlibdeps, man page, and the package checks.
 DEB_PACKAGES="dpkg-dev help2man lintian file librsvg2-bin"
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
-
 setup() {
-    missing=
-    for p in $PACKAGES "$@"; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
-    done
-    if [ -n "$missing" ]; then
-        echo "Installing:$missing"
-        as_root apt-get update
-        # shellcheck disable=SC2086 # a list of package names
-        as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
-    fi
+    # shellcheck disable=SC2086 # a list of package names
+    install_packages $PACKAGES "$@"
     # The tests also run under ru_RU.UTF-8, where a decimal comma is the local habit.
     if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
         as_root sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
@@ -112,20 +102,17 @@ release)
     # Release files come from the commit alone: no changed or untracked file,
     # fresh build folders. Each step checks what it made and stops the release
     # when a check fails.
-    changes=$(git status --porcelain) || { echo "$0 release: needs a git clone" >&2; exit 1; }
+    changes=$(git status --porcelain) || die "release: needs a git clone"
     if [ -n "$changes" ]; then
-        echo "$0 release: the work tree has changes; commit or stash them:" >&2
         git status --short >&2
-        exit 1
+        die "release: the work tree has changes (listed above); commit or stash them"
     fi
     version=$(sed -n 's/^project(Svodar VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
-    [ -n "$version" ] || { echo "$0 release: no version in CMakeLists.txt" >&2; exit 1; }
+    [ -n "$version" ] || die "release: no version in CMakeLists.txt"
     rm -rf build-release build-release-deb build-release-win64
     rm -f "dist/svodar_${version}_"*.deb "dist/svodar-$version-win64".* dist/SHA256SUMS
     BUILD_DIR=build-release sh tools/dev.sh deb
     BUILD_DIR=build-release WIN_BUILD_DIR="$PWD/build-release-win64" sh tools/dev.sh windows
-    # The Wine test retakes the Windows screenshot; the tree stays as committed.
-    git checkout -q -- docs/screenshot-windows.png
     (cd dist && ls "svodar_${version}_"*.deb "svodar-$version-win64".* | LC_ALL=C sort |
         xargs sha256sum --) > dist/SHA256SUMS.tmp
     mv dist/SHA256SUMS.tmp dist/SHA256SUMS

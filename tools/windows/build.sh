@@ -3,6 +3,7 @@
 # dist/svodar-<version>-win64.zip and dist/svodar-<version>-win64.msi.
 #
 #   tools/windows/build.sh            everything that is missing, then the zip
+#                                     and the MSI
 #   tools/windows/build.sh prepare    only the packages, sources, Qt, expat and
 #                                     libxlsxwriter
 #
@@ -15,6 +16,10 @@ set -eu
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 HERE=$ROOT/tools/windows
+# shellcheck source=tools/lib.sh
+. "$ROOT/tools/lib.sh"
+# shellcheck source=tools/windows/wine.sh
+. "$HERE/wine.sh"
 CACHE=${XDG_CACHE_HOME:-$HOME/.cache}/svodar
 WIN_BUILD_DIR=${WIN_BUILD_DIR:-$ROOT/build-win64}
 TOOLCHAIN=$HERE/mingw-w64.cmake
@@ -23,27 +28,12 @@ HOST_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake
 JOBS=$(nproc)
 [ "$JOBS" -le 2 ] || JOBS=2
 
-PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 qt6-base-dev
-          qt6-base-dev-tools cmake ninja-build dpkg-dev xvfb xauth xdotool xclip
-          imagemagick python3-pefile fonts-liberation2"
+PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools qt6-base-dev qt6-base-dev-tools
+          cmake ninja-build dpkg-dev"
 # The static zlib for libxlsxwriter; the MSI and the icon.
 PACKAGES="$PACKAGES libz-mingw-w64-dev wixl msitools librsvg2-bin icoutils"
-
-say() { printf '== %s\n' "$*"; }
-die() { printf '%s: %s\n' "$0" "$*" >&2; exit 1; }
-as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
-
-install_packages() {
-    missing=
-    for p in $PACKAGES; do
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
-    done
-    [ -n "$missing" ] || return 0
-    say "Installing:$missing"
-    as_root apt-get update
-    # shellcheck disable=SC2086 # a list of package names
-    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $missing
-}
+# The tests under Wine (smoke.sh reads the programs' version resource with pefile).
+PACKAGES="$PACKAGES $WINE_PACKAGES python3-pefile"
 
 # Source packages need deb-src entries. They are derived from the machine's own
 # deb entries for this Debian release (one-line and deb822 formats), so the
@@ -184,7 +174,7 @@ build_qt() {
     src=$(source_dir qt6-base)
     QT_PREFIX=$CACHE/qt-$(source_version qt6-base)-$(line_hash "$QT_OPTIONS")
     [ -f "$QT_PREFIX/.complete" ] && return 0
-    say "Building Qt into $QT_PREFIX (about 20 minutes on two idle cores)"
+    say "Building Qt into $QT_PREFIX (the long step, once per Qt version and configure line)"
     build=$CACHE/build/qt
     # A build that was interrupted after configuring goes on where it stopped.
     if [ "$(cat "$build/.prefix" 2>/dev/null)" != "$QT_PREFIX" ] || [ ! -f "$build/build.ninja" ]; then
@@ -204,7 +194,8 @@ build_qt() {
 }
 
 prepare() {
-    install_packages
+    # shellcheck disable=SC2086 # a list of package names
+    install_packages $PACKAGES
     build_qt
     build_expat
     build_xlsxwriter

@@ -8,10 +8,14 @@
 #
 #   tools/windows/msi-test.sh MSI ZIP LINUX_SVODAR_CLI
 #
-# Prints one line per check and "N passed, M failed"; exits 1 when a check failed.
+# Prints one line per check (what a failing one saw indented below it) and
+# "N passed, M failed"; exits 1 when a check failed.
+# shellcheck disable=SC2317 # the functions below run through check
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+# shellcheck source=tools/lib.sh
+. "$ROOT/tools/lib.sh"
 [ $# -eq 3 ] || { echo "usage: $0 MSI ZIP LINUX_SVODAR_CLI" >&2; exit 64; }
 MSI=$(readlink -f "$1")
 ZIP=$(readlink -f "$2")
@@ -31,19 +35,7 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
-PASSED=0
-FAILED=0
-# check DESCRIPTION COMMAND...: one line for the outcome of COMMAND, and what
-# it printed (what it saw) below a failure.
-check() {
-    what=$1
-    shift
-    if "$@" > "$WORK/check.log" 2>&1; then
-        PASSED=$((PASSED + 1)); echo "ok     $what"
-    else
-        FAILED=$((FAILED + 1)); echo "FAILED $what"; sed 's/^/       /' "$WORK/check.log"
-    fi
-}
+CHECK_LOG="$WORK/check.log"
 
 PROGRAM_FILES="$WORK/wine/drive_c/Program Files"
 INSTALLED="$PROGRAM_FILES/Svodar"
@@ -110,7 +102,7 @@ print("ProductName %s, %d files, shortcut %s" % (name, len(files), shortcut[0][4
 EOF
     status=$?
     cd - > /dev/null
-    return $status
+    return "$status"
 }
 check "the package: Cyrillic names in code page 1251, 64-bit components, a shortcut to a file, the icon, no modify, a Russian message for downgrades" tables_right
 
@@ -264,9 +256,8 @@ print("".join(p[::-1] for p in parts))')
     for word in Svodar "$UPGRADE_CODE" "$packed" '\x421\x432\x43e\x434\x430\x440\x44c'; do
         if grep -i -F -n -- "$word" "$WORK/wine/system.reg" "$WORK/wine/user.reg"; then status=1; fi
     done
-    return $status
+    return "$status"
 }
 check "the uninstall leaves no file, shortcut or registry entry of Svodar" nothing_left
 
-echo "$PASSED passed, $FAILED failed"
-[ "$FAILED" -eq 0 ]
+finish

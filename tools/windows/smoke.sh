@@ -2,75 +2,45 @@
 # Tries the Windows zip the way a user would, under Wine on a virtual X server:
 # unpacks it into a fresh folder, checks what it holds, sums the sample reports
 # with svodar-cli.exe and with the window of svodar.exe, and compares the
-# results with the Linux build's. Retakes docs/screenshot-windows.png.
+# results with the Linux build's. It writes nothing into the work tree.
 #
 #   tools/windows/smoke.sh ZIP LINUX_SVODAR_CLI
 #
-# Prints one line per check and "N passed, M failed"; exits 1 when a check failed.
-# Needs wine, xvfb, xdotool, xclip, imagemagick, python3-pefile and the ru_RU.UTF-8
-# locale (tools/windows/build.sh installs them).
+# Prints one line per check (what a failing one saw indented below it) and
+# "N passed, M failed"; exits 1 when a check failed. Needs what
+# tools/windows/wine.sh needs, and python3-pefile (tools/dev.sh windows sets
+# them up).
+# shellcheck disable=SC2317 # the functions below run through check
 set -eu
 
 SCRIPT=$(cd "$(dirname "$0")" && pwd)/$(basename "$0")
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+# shellcheck source=tools/lib.sh
+. "$ROOT/tools/lib.sh"
+# shellcheck source=tools/windows/wine.sh
+. "$ROOT/tools/windows/wine.sh"
 [ $# -eq 2 ] || { echo "usage: $0 ZIP LINUX_SVODAR_CLI" >&2; exit 64; }
 ZIP=$(readlink -f "$1")
 REF_CLI=$(readlink -f "$2")
-
-# Every Wine call runs with DISPLAY set: a wineserver started without it makes
-# a later window hang.
-if [ "${SVODAR_IN_XVFB:-}" != 1 ]; then
-    exec env SVODAR_IN_XVFB=1 xvfb-run -a -s "-screen 0 800x600x24" "$SCRIPT" "$ZIP" "$REF_CLI"
-fi
+wine_display "$SCRIPT" "$ZIP" "$REF_CLI"
 
 # Debian's Python, which has python3-pefile.
 PY=/usr/bin/python3
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/svodar-smoke.XXXXXX")
-export WINEPREFIX="$WORK/wine" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# A Russian Windows: ANSI code page 1251, console code page 866.
-export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
-# A run that ends before finish() (a command failing under set -e, a signal)
+CHECK_LOG="$WORK/check.log"
+wine_setup
+# A run that ends before finish (a command failing under set -e, a signal)
 # says so and where, instead of ending without a word.
-FINISHED=0
 STEP="setting up"
 cleanup() {
     status=$?
     [ "$FINISHED" = 1 ] || echo "FAILED the test ended early (exit $status) after: $STEP"
-    timeout 30 wineserver -k 2>/dev/null || true
+    wine_end
     rm -rf "$WORK"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-PASSED=0
-FAILED=0
-pass() { PASSED=$((PASSED + 1)); echo "ok     $*"; }
-fail() { FAILED=$((FAILED + 1)); echo "FAILED $*"; }
-# check DESCRIPTION COMMAND...: one line for the outcome of COMMAND.
-check() {
-    what=$1
-    shift
-    STEP="the check \"$what\""
-    if "$@" > "$WORK/check.log" 2>&1; then pass "$what"; else fail "$what"; sed 's/^/       /' "$WORK/check.log"; fi
-}
-finish() {
-    FINISHED=1
-    echo "$PASSED passed, $FAILED failed"
-    [ "$FAILED" -eq 0 ] && exit 0
-    exit 1
-}
-
-# The reports live below DATA, which Wine shows as drive D:, so that the
-# paths in the window look like a Windows user's.
-DATA="$WORK/data"
-mkdir -p "$DATA"
-# Windows path of a Unix path: drive D: for DATA, Wine's Z: for the rest.
-winpath() {
-    case "$1" in
-    "$DATA"/*) printf 'D:%s' "${1#"$DATA"}" | tr / '\\' ;;
-    *) printf 'Z:%s' "$1" | tr / '\\' ;;
-    esac
-}
 # Turns LF into CR LF.
 crlf() { sed 's/$/\r/' "$1"; }
 # wine_run OUT ERR PROGRAM ARGS...: runs a Windows program, sets RC.
@@ -99,7 +69,7 @@ same_as_linux() {
 # --- the zip -------------------------------------------------------------
 APP_PARENT="$WORK/Программы"
 mkdir -p "$APP_PARENT"
-check "the zip unpacks" "$PY" -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$ZIP" "$APP_PARENT"
+check "the zip unpacks" unpack_zip "$ZIP" "$APP_PARENT"
 APP=$(find "$APP_PARENT" -mindepth 1 -maxdepth 1 -type d | head -n 1)
 [ -n "$APP" ] || { fail "the zip holds one folder"; finish; }
 
@@ -160,7 +130,7 @@ dll_closure() {
             fi
         done
     done
-    return $status
+    return "$status"
 }
 check "every DLL the programs and plugins load is shipped or part of Windows 10" dll_closure
 
@@ -187,13 +157,7 @@ check "svodar.exe carries the version resource 1.0.0.0, 040904b0, ProductName Sv
 # --- svodar-cli.exe ----------------------------------------------------
 CLI="$APP/svodar-cli.exe"
 STEP="making the Wine prefix"
-timeout 180 wine wineboot -i > "$WORK/wineboot.log" 2>&1 ||
-    echo "       wineboot -i: exit $?, $(tail -n 3 "$WORK/wineboot.log")"
-timeout 120 wineserver -w || { echo "       the prefix's processes still run after 120 s"; wineserver -k || true; }
-ln -sfn "$DATA" "$WINEPREFIX/dosdevices/d:"
-# One server for all that follows: no program waits for a server that is
-# just ending or starting.
-wineserver -p 2>/dev/null || true
+wine_boot
 
 cli_version() {
     wine_run "$WORK/out" "$WORK/err" "$CLI" --version
@@ -301,79 +265,16 @@ check "svodar-cli.exe on a malformed report: exit 1, the Linux build's message, 
 
 # --- svodar.exe --------------------------------------------------------
 GUI_OUT="$DATA/Отчёты за квартал/Сводные из окна"
-# The dialog font "MS Shell Dlg" is a serif face in a bare Wine prefix;
-# Liberation Sans has the metrics of the sans face Windows uses.
 STEP="setting the dialog font"
-for font in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma"; do
-    timeout 60 wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
-        /v "$font" /d "Liberation Sans" /f > /dev/null 2>&1 || echo "       (\"$font\" keeps Wine's font)"
-done
-
-# The names of the windows on the screen, for a failing check to show.
-windows_shown() {
-    echo "windows on the screen:"
-    timeout 10 xdotool search --onlyvisible --name . getwindowname %@ 2>/dev/null | sed 's/^/  /'
-}
+wine_dialog_font
 
 STEP="starting svodar.exe"
-wine "$APP/svodar.exe" > "$WORK/gui.log" 2>&1 &
-GUI_PID=$!
-WID=
-gui_window() {
-    WID=$(timeout 60 xdotool search --sync --onlyvisible --name '^Сводарь 1\.2$' 2>/dev/null | head -n 1 || true)
-    [ -n "$WID" ] && return 0
-    echo "no window \"Сводарь 1.2\" after 60 s"
-    windows_shown
-    echo "its output:"
-    cat "$WORK/gui.log"
-    return 1
-}
-check "svodar.exe shows its window" gui_window
+svodar_start "$APP"
+check "svodar.exe shows its window" svodar_window
 
-# clipboard_holds TEXT: waits up to 5 s for the clipboard to hold TEXT; what
-# it held last is in $WORK/clip.
-clipboard_holds() {
-    for _ in 1 2 3 4 5 6 7 8 9 10; do
-        timeout 5 xclip -selection clipboard -o > "$WORK/clip" 2>/dev/null || : > "$WORK/clip"
-        [ "$(cat "$WORK/clip")" = "$1" ] && return 0
-        sleep 0.5
-    done
-    return 1
-}
-# type_into X Y TEXT: clicks the field at X,Y in the window and enters TEXT,
-# then reads the field back, up to five times. It goes through the clipboard:
-# Wine loses Cyrillic letters typed by xdotool. Wine notices a new clipboard
-# in the background, and a window that has only just appeared may miss a click:
-# a paste can bring the previous text, or nothing.
-type_into() {
-    try=0
-    for pause in 0.3 0.6 1 2 4; do
-        try=$((try + 1))
-        xdotool mousemove --window "$WID" "$1" "$2" click 1
-        printf '%s' "$3" | xclip -selection clipboard -i
-        sleep "$pause"
-        xdotool key ctrl+a ctrl+v
-        sleep 0.5
-        # Copy the field over other clipboard text: only a copy that took
-        # place can bring TEXT back.
-        printf '(nothing copied)' | xclip -selection clipboard -i
-        sleep 0.5
-        xdotool key ctrl+a ctrl+c
-        if clipboard_holds "$3"; then
-            xdotool key End
-            return 0
-        fi
-        echo "try $try: the field at $1,$2 holds \"$(cat "$WORK/clip")\", not \"$3\"" | tee -a "$WORK/retries"
-    done
-    return 1
-}
 gui_sums() {
-    [ -n "$WID" ] || { echo "no window"; return 1; }
-    type_into 115 30 12345678 || return 1
-    type_into 115 70 "$(winpath "$IN")" || return 1
-    type_into 115 110 "$(winpath "$GUI_OUT")" || return 1
+    svodar_fill 12345678 "$(winpath "$IN")" "$(winpath "$GUI_OUT")" || return 1
     sleep 0.5
-    timeout 30 import -window "$WID" -strip "$WORK/screenshot.png" || echo "no screenshot"
     xdotool mousemove --window "$WID" 159 141 click 1
     box=$(timeout 60 xdotool search --sync --onlyvisible --name '^Всё хорошо$' 2>/dev/null | head -n 1 || true)
     if [ -z "$box" ]; then
@@ -398,26 +299,5 @@ gui_sums() {
 check "svodar.exe: the three fields filled, \"Старт!\" shows \"Всё хорошо\" and writes the Linux build's reports" gui_sums
 [ ! -s "$WORK/retries" ] || sed 's/^/       (retried) /' "$WORK/retries"
 
-gui_closes() {
-    [ -n "$WID" ] || { echo "no window"; return 1; }
-    # Without a window manager there is no close button: taskkill without /f
-    # sends the window WM_CLOSE, as the button would.
-    timeout 60 wine taskkill /im svodar.exe > "$WORK/taskkill.log" 2>&1 || true
-    RC=0
-    if ! timeout 30 sh -c "while kill -0 $GUI_PID 2>/dev/null; do sleep 0.2; done"; then
-        echo "still running 30 s after taskkill, which said:"
-        cat "$WORK/taskkill.log"
-        windows_shown
-        return 1
-    fi
-    wait "$GUI_PID" || RC=$?
-    echo "exit $RC"
-    [ "$RC" -eq 0 ]
-}
-check "svodar.exe ends with exit 0 when its window is closed" gui_closes
-
-if [ -s "$WORK/screenshot.png" ]; then
-    cp "$WORK/screenshot.png" "$ROOT/docs/screenshot-windows.png"
-    echo "       took docs/screenshot-windows.png"
-fi
+check "svodar.exe ends with exit 0 when its window is closed" svodar_close
 finish
