@@ -26,6 +26,9 @@ void ProgressLine::attach(Summer &summer)
 
 void ProgressLine::update(const Summer::Progress &progress)
 {
+    // The notices that only say how much there is to do show nothing yet.
+    if (progress.filesRead == 0 && progress.reportsWritten == 0)
+        return;
     const qint64 now = sinceStart.elapsed();
     if (lastShownMs >= 0 && now - lastShownMs < IntervalMs)
         return;

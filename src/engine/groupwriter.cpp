@@ -35,9 +35,11 @@ bool hasForbiddenCharacter(const QString &name)
 } // namespace
 
 GroupWriter::GroupWriter(const QDir &dir, const ReportMap &reports, const ReportWriter &writer,
-                         const std::function<void(const Summer::Progress &)> &progress)
+                         const std::function<void(const Summer::Progress &)> &progress,
+                         const std::atomic<bool> *stop)
     : writer(writer)
     , progress(progress)
+    , stop(stop)
 {
     for (auto it = reports.cbegin(); it != reports.cend(); ++it) {
         const QString name = ReportWriter::fileName(it.key());
@@ -64,6 +66,11 @@ QString GroupWriter::nameError(const ReportMap &reports)
 QString GroupWriter::run(int threads, int cores)
 {
     textThreads = std::max(1, cores / std::max(1, int(groups.size())));
+    if (progress) {
+        Summer::Progress none; // how many there are, before the first is written
+        none.reports = qsizetype(groups.size());
+        progress(none);
+    }
     std::vector<std::thread> workers;
     for (int i = 1; i < threads; ++i)
         workers.emplace_back([this] { work(); });
@@ -92,8 +99,9 @@ void GroupWriter::work()
         if (i >= groups.size())
             return;
         const Group &group = groups[i];
-        // After a failure the turn is still taken, so that no one waits for it.
-        const bool skip = failed.load();
+        // After a failure or a stop the turn is still taken, so that no one
+        // waits for it.
+        const bool skip = failed.load() || stopAsked();
 
         QString error;
         QSaveFile file(group.path);
@@ -130,9 +138,14 @@ void GroupWriter::work()
 
         std::unique_lock lock(mutex);
         turn.wait(lock, [&] { return committed == i; });
-        if (!failed && !skip && error.isEmpty() && !file.commit())
+        // A stop asked for before its turn leaves this report unwritten and
+        // ends the run here; a report already failing fails all the same.
+        const bool stopHere = !failed && error.isEmpty() && stopAsked();
+        if (!failed && !skip && !stopHere && error.isEmpty() && !file.commit())
             error = messages::notWritten(group.name);
-        if (failed || skip || !error.isEmpty()) {
+        if (stopHere)
+            stoppedEarly = true;
+        if (failed || skip || stopHere || !error.isEmpty()) {
             if (file.isOpen())
                 file.cancelWriting();
             if (!failed) {
@@ -151,6 +164,11 @@ void GroupWriter::work()
         lock.unlock();
         turn.notify_all();
     }
+}
+
+bool GroupWriter::stopAsked() const
+{
+    return stop && stop->load(std::memory_order_relaxed);
 }
 
 bool GroupWriter::refusedName(const QString &path)

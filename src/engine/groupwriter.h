@@ -23,8 +23,9 @@ class ReportWriter;
 class GroupWriter
 {
 public:
+    // Once *stop is true, no further report takes its name.
     GroupWriter(const QDir &dir, const ReportMap &reports, const ReportWriter &writer,
-                const std::function<void(const Summer::Progress &)> &progress);
+                const std::function<void(const Summer::Progress &)> &progress, const std::atomic<bool> *stop);
 
     // Names are checked before anything is written, so a bad group cannot leave
     // half a run behind: a name must stay inside the folder, and two groups must
@@ -36,6 +37,10 @@ public:
     // A run of fewer groups than cores puts each large report into text on
     // several of them.
     QString run(int threads, int cores);
+    // Whether run() ended early because it was told to stop.
+    bool stopped() const { return stoppedEarly; }
+    // The reports that took their names, the first ones in key order.
+    std::size_t written() const { return failed ? failedAt : groups.size(); }
 
 private:
     struct Group
@@ -46,6 +51,7 @@ private:
     };
 
     void work();
+    bool stopAsked() const;
 
     // A name the file system refuses (too long, or with characters it does not
     // take) fails its lookup already, so it is told apart from a failed write
@@ -60,7 +66,7 @@ private:
     void syncFolder() const;
 
     const ReportWriter &writer;
-    const std::function<void(const Summer::Progress &)> &progress;
+    const std::function<void(const Summer::Progress &)> progress;
     QString folder;
     std::vector<Group> groups;
     int textThreads = 1; // threads that put one report into text
@@ -72,6 +78,8 @@ private:
     std::size_t committed = 0; // groups whose turn is over
     std::size_t failedAt = 0;  // the first group that failed
     QString firstError;
+    const std::atomic<bool> *stop;
+    bool stoppedEarly = false;
 };
 
 #endif // GROUPWRITER_H

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -89,11 +90,13 @@ private:
 
 } // namespace
 
-ReadPipeline::ReadPipeline(const QDir &dir, const QStringList &names, int threads, int keptMax)
+ReadPipeline::ReadPipeline(const QDir &dir, const QStringList &names, int threads, int keptMax,
+                           const std::atomic<bool> *stop)
     : names(names)
     , window(std::size_t(2 * threads + 2))
     , inFlight(window)
     , keptRoom(keptMax)
+    , stop(stop)
     , keeping(keptMax > 0)
 {
     // Paths are made here, once: a QDir caches its absolute path lazily and
@@ -116,13 +119,26 @@ ReadPipeline::~ReadPipeline()
         t.join();
 }
 
+namespace {
+
+constexpr std::chrono::milliseconds StopLookMs{50};
+
+} // namespace
+
 QString ReadPipeline::run(ReportMap &reports, TitleItems &titleItems, QList<FileRecord> &records,
                           const std::function<void(const Summer::Progress &)> &progress)
 {
     Summer::Progress done;
     done.files = names.size();
+    if (progress)
+        progress(done); // how many there are, before the first is read
+    const auto stopAsked = [this] { return stop && stop->load(std::memory_order_relaxed); };
     QMap<ReportKey, QString> outputNames;
     for (std::size_t i = 0; i < std::size_t(names.size()); ++i) {
+        if (stopAsked()) {
+            stoppedEarly = true;
+            return QString();
+        }
         Slot &slot = inFlight[i % window];
         Merger merger(reports);
         FileRecord &record = records.emplace_back();
@@ -133,9 +149,16 @@ QString ReadPipeline::run(ReportMap &reports, TitleItems &titleItems, QList<File
             std::deque<ParsedReport> parts;
             {
                 std::unique_lock lock(mutex);
-                changed.wait(lock, [&] {
-                    return slot.index == i && (!slot.parts.empty() || slot.done);
-                });
+                // A stop is looked for now and then while a file is awaited:
+                // a large one may take long. Its reader ends at its next block
+                // once the pipeline goes.
+                while (!(slot.index == i && (!slot.parts.empty() || slot.done))) {
+                    if (stopAsked()) {
+                        stoppedEarly = true;
+                        return QString();
+                    }
+                    changed.wait_for(lock, StopLookMs);
+                }
                 parts.swap(slot.parts);
                 if (slot.done) {
                     last = std::move(slot.last);

@@ -25,8 +25,10 @@ class QDir;
 class ReadPipeline
 {
 public:
-    // keptMax: how many values passed over the run keeps in all.
-    ReadPipeline(const QDir &dir, const QStringList &names, int threads, int keptMax);
+    // keptMax: how many values passed over the run keeps in all. Once *stop
+    // is true, run() adds no further file.
+    ReadPipeline(const QDir &dir, const QStringList &names, int threads, int keptMax,
+                 const std::atomic<bool> *stop);
     ~ReadPipeline();
 
     // Adds every file to the store and records what it did with each; on the
@@ -37,6 +39,8 @@ public:
 
     // Whether the run's cap on values kept cut some off.
     bool cut() const { return cutOff; }
+    // Whether run() ended early because it was told to stop.
+    bool stopped() const { return stoppedEarly; }
 
 private:
     // Keeps a file's values passed over as far as the run has room for them.
@@ -68,6 +72,8 @@ private:
     std::atomic<bool> cancel = false;
     qsizetype keptRoom;  // merging thread only
     bool cutOff = false; // likewise
+    const std::atomic<bool> *stop;
+    bool stoppedEarly = false;
     std::atomic<bool> keeping;
     std::vector<std::thread> workers;
 };

@@ -70,10 +70,14 @@ bool Summer::readReports(const QString &path)
 
     int threads = readerThreads > 0 ? readerThreads : QThread::idealThreadCount();
     threads = std::clamp(threads, 1, int(std::min<qsizetype>(names.size(), 64)));
-    ReadPipeline pipeline(dir, names, threads, keepPassedOver ? PassedOverKeptMax : 0);
+    ReadPipeline pipeline(dir, names, threads, keepPassedOver ? PassedOverKeptMax : 0, &stopAsked);
     records.reserve(names.size());
-    const QString error = pipeline.run(reports, titleItems, records, progress);
+    const QString error = pipeline.run(reports, titleItems, records, steps());
     passedOverCut = keepPassedOver && pipeline.cut();
+    if (pipeline.stopped()) {
+        wasStopped = true;
+        return false;
+    }
     if (!error.isEmpty()) {
         setError(error);
         return false;
@@ -135,8 +139,25 @@ RunRecord Summer::runRecord() const
     return {records, warnings(), passedOverNote(), reports, titleItems};
 }
 
+std::function<void(const Summer::Progress &)> Summer::steps() const
+{
+    if (!stepHook)
+        return progress;
+    return [this](const Progress &done) {
+        if (progress)
+            progress(done);
+        stepHook();
+    };
+}
+
 bool Summer::writeReports(const QString &path, const QString &okpo)
 {
+    written = 0;
+    // Stopped before writing began: not even the folder is made.
+    if (stopAsked.load()) {
+        wasStopped = true;
+        return false;
+    }
     QDir dir(path);
     dir.mkpath(QStringLiteral(".")); // a failure shows when the first file is opened
     if (reports.isEmpty())
@@ -154,7 +175,13 @@ bool Summer::writeReports(const QString &path, const QString &okpo)
     const int threads = std::clamp(readerThreads > 0 ? readerThreads : std::max(QThread::idealThreadCount(), 8),
                                    1, int(std::min<qsizetype>(reports.size(), 16)));
     const int cores = readerThreads > 0 ? readerThreads : QThread::idealThreadCount();
-    const QString error = GroupWriter(dir, reports, writer, progress).run(threads, cores);
+    GroupWriter groups(dir, reports, writer, steps(), &stopAsked);
+    const QString error = groups.run(threads, cores);
+    written = qsizetype(groups.written());
+    if (groups.stopped()) {
+        wasStopped = true;
+        return false;
+    }
     if (!error.isEmpty()) {
         setError(error);
         return false;

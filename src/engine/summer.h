@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 
 // Sums a folder of XML reports: every report of the same code, year and period
@@ -71,12 +72,32 @@ public:
         qsizetype reportsWritten = 0; // summed reports in place, of
         qsizetype reports = 0;
     };
-    // Called after each entry read and each summed report written, on the
-    // thread that did it, never on two at once; it should be quick.
+    // Called once the entries are listed and once the summed reports are
+    // about to be written (with nothing done yet), then after each entry read
+    // and each summed report written, on the thread that did it, never on two
+    // at once; it should be quick.
     void setProgressHandler(const std::function<void(const Progress &)> &handler) { progress = handler; }
+
+    // Stops the run; any thread may call it, at any time. Reading ends before
+    // the next file is added (a large file between two of its blocks) and
+    // writes nothing; writing ends before the next summed report takes its
+    // name, so each one is whole or untouched. The step that was stopped
+    // returns false, with stopped() true and lastError() as it was; a step
+    // started afterwards stops at once.
+    void stop() { stopAsked.store(true); }
+    bool stopped() const { return wasStopped; }
+    // The summed reports writeReports() put in place, the first ones in key order.
+    qsizetype reportsWritten() const { return written; }
+
+    // Called between two files added and between two summed reports written,
+    // where progress is, after it; a seam for tests that need a run to take
+    // its time.
+    void setStepHook(const std::function<void()> &hook) { stepHook = hook; }
 
 private:
     void setError(const QString &message) { errorText = message; }
+    // The progress handler and the step hook, as one.
+    std::function<void(const Progress &)> steps() const;
 
     ReportMap reports;
     TitleItems titleItems;
@@ -86,6 +107,10 @@ private:
     bool keepPassedOver = true;
     std::function<void(const Progress &)> progress;
     bool passedOverCut = false; // the run's cap on kept values cut some off
+    std::function<void()> stepHook;
+    std::atomic<bool> stopAsked = false;
+    bool wasStopped = false;
+    qsizetype written = 0;
 };
 
 #endif // SUMMER_H

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QStringEncoder>
 #include <QTest>
@@ -52,6 +53,8 @@ private slots:
     void lastTitleValueReadWins();
     void writingStopsAtFirstFailingGroup_data();
     void writingStopsAtFirstFailingGroup();
+    void stopLeavesOnlyWholeFiles_data();
+    void stopLeavesOnlyWholeFiles();
     void singleByteEncodingsReadLikeUtf8_data();
     void singleByteEncodingsReadLikeUtf8();
 };
@@ -290,6 +293,87 @@ void TestPipeline::writingStopsAtFirstFailingGroup()
                           "G15_1_1.xml", "G20_1_1.xml"}));
     QCOMPARE(readFile(out.filePath(QStringLiteral("G20_1_1.xml"))), QByteArray("older"));
     QVERIFY(readFile(out.filePath(QStringLiteral("G14_1_1.xml"))).startsWith("<report code=\"G14\""));
+}
+
+void TestPipeline::stopLeavesOnlyWholeFiles_data()
+{
+    // The run is stopped from its own progress, at a step counted from the
+    // start of reading or of writing: step 0 is the notice of how much there
+    // is to do, step n comes after the n-th file read or report written.
+    QTest::addColumn<bool>("whileWriting");
+    QTest::addColumn<int>("atStep"); // -1: stopped before the step begins
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<int>("filesAdded"); // by a stopped reading
+    QTest::addColumn<int>("written");    // by a stopped writing
+
+    QTest::newRow("before reading") << false << -1 << 2 << 0 << 0;
+    QTest::newRow("once listed") << false << 0 << 2 << 0 << 0;
+    QTest::newRow("after 3 of 12 files") << false << 3 << 2 << 3 << 0;
+    QTest::newRow("after the last file") << false << 12 << 2 << 12 << 0;
+    QTest::newRow("before writing") << true << -1 << 2 << 12 << 0;
+    QTest::newRow("after 5 of 12 reports, one thread") << true << 5 << 1 << 12 << 5;
+    QTest::newRow("after 5 of 12 reports, four threads") << true << 5 << 4 << 12 << 5;
+}
+
+void TestPipeline::stopLeavesOnlyWholeFiles()
+{
+    QFETCH(bool, whileWriting);
+    QFETCH(int, atStep);
+    QFETCH(int, threads);
+    QFETCH(int, filesAdded);
+    QFETCH(int, written);
+
+    QTemporaryDir in, out;
+    QVERIFY(in.isValid() && out.isValid());
+    for (int g = 0; g < 12; ++g) {
+        writeFile(in.filePath(QStringLiteral("%1.xml").arg(g + 10)),
+                  "<report code=\"G" + QByteArray::number(g + 10) + "\" year=\"1\" period=\"1\">"
+                  "<section code=\"1\"><row code=\"1\"><col code=\"1\">1</col></row></section></report>");
+    }
+    const QString summed = out.filePath(QStringLiteral("summed"));
+
+    Summer summer;
+    summer.setReaderThreads(threads);
+    int step = -1;
+    bool writing = false;
+    summer.setStepHook([&] {
+        if (writing == whileWriting && ++step == atStep)
+            summer.stop();
+    });
+    if (atStep < 0 && !whileWriting)
+        summer.stop();
+    const bool read = summer.readReports(in.path());
+    QCOMPARE(read, whileWriting || atStep == 12);
+    if (!read) {
+        // Nothing was added past the stop, and nothing is written.
+        QVERIFY(summer.stopped());
+        QVERIFY(summer.lastError().isEmpty());
+        QCOMPARE(summer.fileRecords().size(), filesAdded);
+        QVERIFY(!summer.writeReports(summed, QStringLiteral("1")));
+        QVERIFY(!QFileInfo::exists(summed));
+        return;
+    }
+    QCOMPARE(summer.fileRecords().size(), filesAdded);
+    writing = true;
+    step = -1;
+    if (atStep < 0 || !whileWriting)
+        summer.stop();
+    QVERIFY(!summer.writeReports(summed, QStringLiteral("1")));
+    QVERIFY(summer.stopped());
+    QVERIFY(summer.lastError().isEmpty());
+    QCOMPARE(summer.reportsWritten(), written);
+    // The first reports in key order, each whole, and nothing else: no
+    // temporary file, no report of a later group.
+    QStringList expected;
+    for (int g = 0; g < written; ++g)
+        expected << QStringLiteral("G%1_1_1.xml").arg(g + 10);
+    if (written == 0 && atStep < 0) {
+        QVERIFY(!QFileInfo::exists(summed)); // not even the folder
+        return;
+    }
+    QCOMPARE(QDir(summed).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), expected);
+    for (const QString &name : std::as_const(expected))
+        QVERIFY(readFile(QDir(summed).filePath(name)).endsWith("</report>\n"));
 }
 
 void TestPipeline::singleByteEncodingsReadLikeUtf8_data()
