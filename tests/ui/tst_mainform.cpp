@@ -1,24 +1,32 @@
 #include "mainform.h"
 #include "summer.h"
+#include "summingrun.h"
 #include "warningsbox.h"
 #include "workbook.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStyle>
+#include <QStyleHints>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 #include <functional>
 
@@ -169,6 +177,45 @@ void click(const mainForm &form, const char *button)
     QTest::mouseClick(child<QPushButton>(form, QString::fromLatin1(button)), Qt::LeftButton);
 }
 
+// The window at rest: no run going, nothing of one left on it.
+bool idle(const mainForm &form)
+{
+    return child<QPushButton>(form, "startButton")->text() == QStringLiteral("Старт!")
+        && !form.findChild<QProgressBar *>(QStringLiteral("progressBar"));
+}
+
+// Each run of the window's Summer waits this long at each of its steps (the
+// folder listed, each file read, each summed report written), so that a test
+// can look at the window and act while the run goes on.
+auto slowRuns(int stepMs)
+{
+    SummingRun::setEngineSetup([stepMs](Summer &summer) { summer.setStepHook([stepMs] { QThread::msleep(stepMs); }); });
+    return qScopeGuard([] { SummingRun::setEngineSetup({}); });
+}
+
+// count reports of form 0601012, each of its own year and so of its own
+// summed report 0601012_<2001 + i>_3.xml.
+bool writeGroups(const QString &in, int count)
+{
+    bool ok = QDir().mkpath(in);
+    for (int i = 0; i < count && ok; ++i) {
+        QFile file(in + QStringLiteral("/r%1.xml").arg(i, 2, 10, QLatin1Char('0')));
+        const QByteArray xml = "<report code=\"0601012\" year=\"" + QByteArray::number(2001 + i)
+            + "\" period=\"3\"><section code=\"1\"><row code=\"1\"><col code=\"1\">1</col></row></section></report>\n";
+        ok = file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size();
+    }
+    return ok;
+}
+
+QWidget *button(const QDialog *dialog, const QString &text)
+{
+    for (QAbstractButton *b : dialog->findChildren<QAbstractButton *>()) {
+        if (b->text() == text)
+            return b;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 class tst_mainForm : public QObject
@@ -195,6 +242,15 @@ private slots:
     void warningsBoxSaves();
     void runFails_data();
     void runFails();
+
+    void windowDuringRun_data();
+    void windowDuringRun();
+    void stopEndsTheRun_data();
+    void stopEndsTheRun();
+    void closeDuringRun_data();
+    void closeDuringRun();
+    void dropPutsFolder_data();
+    void dropPutsFolder();
 
     void closingTheWindowEndsTheProgram();
 };
@@ -476,6 +532,7 @@ void tst_mainForm::runSucceeds()
             return false;
         };
         click(form, "startButton");
+        QTRY_VERIFY(answerer.seen.size() == 1 && idle(form));
 
         QCOMPARE(answerer.seen.size(), 1);
         const DialogAnswerer::Seen &box = answerer.seen.first();
@@ -522,10 +579,12 @@ void tst_mainForm::warningsBoxSaves_data()
     QTest::addColumn<bool>("fileDialog"); // the real one, which the answerer cancels
     QTest::addColumn<QString>("answer");  // else the chosen name, below the temporary folder
     QTest::addColumn<bool>("mustFail");
+    QTest::addColumn<bool>("closeWhileSaving"); // the box is closed right after the save began
 
-    QTest::newRow("file dialog cancelled") << true << "" << false;
-    QTest::newRow("folder missing") << false << "missing/сводка.xlsx" << true;
-    QTest::newRow("output folder") << false << "out/сводка.xlsx" << false;
+    QTest::newRow("file dialog cancelled") << true << "" << false << false;
+    QTest::newRow("folder missing") << false << "missing/сводка.xlsx" << true << false;
+    QTest::newRow("output folder") << false << "out/сводка.xlsx" << false << false;
+    QTest::newRow("closed while saving") << false << "out/сводка.xlsx" << false << true;
 }
 
 void tst_mainForm::warningsBoxSaves()
@@ -533,6 +592,7 @@ void tst_mainForm::warningsBoxSaves()
     QFETCH(bool, fileDialog);
     QFETCH(QString, answer);
     QFETCH(bool, mustFail);
+    QFETCH(bool, closeWhileSaving);
 
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
@@ -572,11 +632,13 @@ void tst_mainForm::warningsBoxSaves()
     edit(form, "inputPathEdit")->setText(in);
     edit(form, "outputPathEdit")->setText(out);
 
-    // Save once, then look at the box again before closing it.
+    // Save once, then look at the box again before closing it; or close it
+    // at once, while the workbook is being written.
     DialogAnswerer answerer;
     bool saving = true;
     bool stillOpen = false;
     QString saved;
+    QString captionWhileSaving;
     answerer.act = [&](QDialog *dialog) {
         auto *save = dialog->findChild<QPushButton *>("saveButton");
         if (!save)
@@ -584,16 +646,36 @@ void tst_mainForm::warningsBoxSaves()
         if (saving) {
             saving = false;
             // Queued: the save's own dialogs must meet the answerer's next ticks.
-            QMetaObject::invokeMethod(save, &QPushButton::click, Qt::QueuedConnection);
+            QTimer::singleShot(0, save, [&, save, dialog] {
+                save->click();
+                // The workbook is written on its own thread: the click is back
+                // at once, the button says so until the workbook is in place.
+                captionWhileSaving = save->text() + (save->isEnabled() ? " (enabled)" : " (disabled)");
+                if (closeWhileSaving) {
+                    dialog->reject();
+                    stillOpen = dialog->isVisible();
+                }
+            });
             return true;
         }
+        if (!save->isEnabled())
+            return true; // still saving
         stillOpen = dialog->isVisible();
         const auto *label = dialog->findChild<QLabel *>("savedLabel");
         saved = label->isVisible() ? label->text() : QString();
         return false;
     };
     click(form, "startButton");
+    QTRY_VERIFY(idle(form));
     QVERIFY(stillOpen);
+    QCOMPARE(captionWhileSaving, path.isEmpty() ? QStringLiteral("Сохранить сводку… (enabled)")
+                                                : QStringLiteral("Сохранение… (disabled)"));
+    if (closeWhileSaving) {
+        // The box closed itself once the workbook was in place.
+        QVERIFY(answerer.seen.isEmpty());
+        QCOMPARE(QFileInfo(path).size(), expectedSize);
+        return;
+    }
 
     QWidget *box = answerer.seen.last().dialog;
     QCOMPARE(answerer.seen.last().title, QStringLiteral("Есть предупреждения"));
@@ -659,6 +741,7 @@ void tst_mainForm::runFails()
 
     DialogAnswerer answerer;
     click(form, "startButton");
+    QTRY_VERIFY(answerer.seen.size() == 1 && idle(form));
 
     QCOMPARE(answerer.seen.size(), 1);
     const DialogAnswerer::Seen &box = answerer.seen.first();
@@ -669,6 +752,261 @@ void tst_mainForm::runFails()
     QCOMPARE(box.parent, form.centralWidget());
     // A failed read writes nothing, not even the output folder.
     QVERIFY(!QFileInfo::exists(tmp.filePath(output)));
+}
+
+void tst_mainForm::windowDuringRun_data()
+{
+    QTest::addColumn<bool>("aboutShown"); // the authorship line before the run
+
+    QTest::newRow("authorship hidden") << false;
+    QTest::newRow("authorship shown") << true;
+}
+
+void tst_mainForm::windowDuringRun()
+{
+    QFETCH(bool, aboutShown);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QVERIFY(writeGroups(tmp.filePath("in"), 6));
+    const auto restore = slowRuns(40);
+
+    mainForm form;
+    edit(form, "okpoEdit")->setText("12345678");
+    edit(form, "inputPathEdit")->setText(tmp.filePath("in"));
+    edit(form, "outputPathEdit")->setText(tmp.filePath("out"));
+    if (aboutShown)
+        click(form, "aboutButton");
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QList<QWidget *> locked = {edit(form, "okpoEdit"), edit(form, "inputPathEdit"),
+                                     edit(form, "outputPathEdit"), child(form, "inputBrowseButton"),
+                                     child(form, "outputBrowseButton"), child(form, "aboutButton")};
+    auto *start = child<QPushButton>(form, "startButton");
+
+    DialogAnswerer answerer;
+    click(form, "startButton");
+
+    // Right away: the fields locked, the button a stop button in its place,
+    // the bar where the authorship line was.
+    for (QWidget *widget : locked)
+        QVERIFY2(!widget->isEnabled(), qPrintable(widget->objectName()));
+    QVERIFY(start->isEnabled());
+    QCOMPARE(start->text(), QStringLiteral("Остановить"));
+    QCOMPARE(start->geometry(), QRect(14, 130, 291, 23));
+    auto *bar = form.findChild<QProgressBar *>("progressBar");
+    QVERIFY(bar);
+    QCOMPARE(bar->parentWidget(), form.centralWidget());
+    QCOMPARE(bar->geometry(), QRect(10, 160, 295, 16));
+    QVERIFY(bar->isVisible());
+    QVERIFY(child(form, "aboutLabel")->isHidden());
+
+    // Then what it reads, then what it writes, counted.
+    const QRegularExpression reading("^Чтение: ([0-6]) из 6 файлов$");
+    const QRegularExpression writing("^Запись: ([0-6]) из 6 сводных отчетов$");
+    QTRY_VERIFY(reading.match(bar->text()).hasMatch());
+    QCOMPARE(bar->value(), reading.match(bar->text()).captured(1).toInt());
+    QTRY_VERIFY(writing.match(bar->text()).hasMatch());
+    QVERIFY(bar->maximum() == 6 && bar->value() <= 6);
+
+    // After the run the window is as it was before it.
+    QTRY_VERIFY_WITH_TIMEOUT(answerer.seen.size() == 1 && idle(form), 10000);
+    QCOMPARE(answerer.seen.first().title, QStringLiteral("Всё хорошо"));
+    for (QWidget *widget : locked)
+        QVERIFY(widget->isEnabled());
+    QCOMPARE(edit(form, "okpoEdit")->text(), QStringLiteral("12345678"));
+    QCOMPARE(edit(form, "inputPathEdit")->text(), tmp.filePath("in"));
+    QCOMPARE(child(form, "aboutLabel")->isVisible(), aboutShown);
+    QStringList children;
+    for (QObject *object : form.centralWidget()->children())
+        children << object->objectName();
+    QCOMPARE(children.size(), 11); // nothing left behind
+    QCOMPARE(QDir(tmp.filePath("out")).entryList(QDir::Files).size(), 6);
+}
+
+void tst_mainForm::stopEndsTheRun_data()
+{
+    QTest::addColumn<QString>("when"); // the bar's text that the stop waits for
+    QTest::addColumn<bool>("stopped");
+
+    QTest::newRow("while reading") << "^Чтение: [3-9] из 12 файлов$" << true;
+    QTest::newRow("while writing") << "^Запись: [2-9] из 12 сводных отчетов$" << true;
+    // A double click on "Старт!" starts the run and does not stop it.
+    QTest::newRow("double click on start") << "" << false;
+}
+
+void tst_mainForm::stopEndsTheRun()
+{
+    QFETCH(QString, when);
+    QFETCH(bool, stopped);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QVERIFY(writeGroups(tmp.filePath("in"), 12));
+    const QString out = tmp.filePath("out");
+    const auto restore = slowRuns(60);
+
+    mainForm form;
+    edit(form, "inputPathEdit")->setText(tmp.filePath("in"));
+    edit(form, "outputPathEdit")->setText(out);
+    DialogAnswerer answerer;
+    QElapsedTimer sinceStart;
+    click(form, "startButton");
+    sinceStart.start();
+    auto *bar = form.findChild<QProgressBar *>("progressBar");
+    QVERIFY(bar);
+    if (when.isEmpty()) {
+        QTest::qWait(30);
+        click(form, "startButton");
+    } else {
+        QTRY_VERIFY(QRegularExpression(when).match(bar->text()).hasMatch()
+                    && sinceStart.elapsed() > QGuiApplication::styleHints()->mouseDoubleClickInterval());
+        click(form, "startButton");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(answerer.seen.size() == 1 && idle(form), 10000);
+
+    const DialogAnswerer::Seen &box = answerer.seen.first();
+    QCOMPARE(box.parent, form.centralWidget());
+    const QStringList written = QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    if (!stopped) {
+        QCOMPARE(box.title, QStringLiteral("Всё хорошо"));
+        QCOMPARE(written.size(), 12);
+        return;
+    }
+    QCOMPARE(box.title, QStringLiteral("Остановлено"));
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    if (when.startsWith("^Чтение")) {
+        QCOMPARE(box.text, QStringLiteral("Суммирование остановлено, сводные отчеты не записаны"));
+        QVERIFY(written.isEmpty());
+        return;
+    }
+    // The reports in place are the first ones, each whole; nothing else is there.
+    const QRegularExpression text("^Суммирование остановлено, записано (\\d+) из 12 сводных отчетов$");
+    const QRegularExpressionMatch match = text.match(box.text);
+    QVERIFY2(match.hasMatch(), qPrintable(box.text));
+    const int n = match.captured(1).toInt();
+    QVERIFY(n >= 2 && n < 12);
+    QStringList expected;
+    for (int i = 0; i < n; ++i)
+        expected << QStringLiteral("0601012_%1_3.xml").arg(2001 + i);
+    QCOMPARE(written, expected);
+    for (const QString &name : expected) {
+        QFile file(QDir(out).filePath(name));
+        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().endsWith("</report>\n"));
+    }
+}
+
+void tst_mainForm::closeDuringRun_data()
+{
+    QTest::addColumn<QString>("answer");
+
+    QTest::newRow("stop and close") << "Остановить";
+    QTest::newRow("go on") << "Продолжить";
+}
+
+void tst_mainForm::closeDuringRun()
+{
+    QFETCH(QString, answer);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QVERIFY(writeGroups(tmp.filePath("in"), 12));
+    const QString out = tmp.filePath("out");
+    const auto restore = slowRuns(40);
+
+    mainForm form;
+    edit(form, "inputPathEdit")->setText(tmp.filePath("in"));
+    edit(form, "outputPathEdit")->setText(out);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    DialogAnswerer answerer;
+    QStringList question; // title, text and buttons of the close question
+    answerer.act = [&](QDialog *dialog) {
+        if (dialog->windowTitle() != QStringLiteral("Идет суммирование"))
+            return false;
+        auto *box = qobject_cast<QMessageBox *>(dialog);
+        question = QStringList{box->windowTitle(), box->text()};
+        for (QAbstractButton *b : box->buttons())
+            question << b->text();
+        static_cast<QAbstractButton *>(button(dialog, answer))->click();
+        return true;
+    };
+    click(form, "startButton");
+    QTimer::singleShot(200, &form, &QWidget::close);
+
+    if (answer == QStringLiteral("Остановить")) {
+        // The program ends as closing it does, once the run has stopped.
+        QTimer::singleShot(10000, [] { QApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(!form.isVisible());
+        QVERIFY(answerer.seen.isEmpty()); // no outcome box
+        // Only whole reports, if any.
+        for (const QString &name : QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            QVERIFY2(name.endsWith(".xml"), qPrintable(name));
+            QFile file(QDir(out).filePath(name));
+            QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().endsWith("</report>\n"));
+        }
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(answerer.seen.size() == 1 && idle(form), 10000);
+        QCOMPARE(answerer.seen.first().title, QStringLiteral("Всё хорошо"));
+        QVERIFY(form.isVisible());
+        QCOMPARE(QDir(out).entryList(QDir::Files).size(), 12);
+    }
+    QCOMPARE(question, QStringList({"Идет суммирование", "Остановить суммирование и закрыть программу?",
+                                    "Остановить", "Продолжить"}));
+}
+
+void tst_mainForm::dropPutsFolder_data()
+{
+    QTest::addColumn<QString>("target"); // the widget dropped on
+    QTest::addColumn<QString>("field");  // the field it fills
+    QTest::addColumn<QString>("dropped"); // below the temporary folder; "text:" or "url:" for others
+    QTest::addColumn<QString>("expected"); // below the temporary folder; empty: refused
+
+    QTest::newRow("folder on the input field") << "inputPathEdit" << "inputPathEdit" << "reports" << "reports";
+    QTest::newRow("folder on the output field") << "outputPathEdit" << "outputPathEdit" << "reports" << "reports";
+    QTest::newRow("folder on the input button") << "inputBrowseButton" << "inputPathEdit" << "reports" << "reports";
+    QTest::newRow("file on the output button") << "outputBrowseButton" << "outputPathEdit" << "reports/a.xml"
+                                              << "reports";
+    QTest::newRow("file on the input field") << "inputPathEdit" << "inputPathEdit" << "reports/a.xml" << "reports";
+    QTest::newRow("missing folder") << "inputPathEdit" << "inputPathEdit" << "gone" << "";
+    QTest::newRow("text") << "inputPathEdit" << "inputPathEdit" << "text:/tmp" << "";
+    QTest::newRow("web address") << "outputBrowseButton" << "outputPathEdit" << "url:https://example.org/" << "";
+}
+
+void tst_mainForm::dropPutsFolder()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, field);
+    QFETCH(QString, dropped);
+    QFETCH(QString, expected);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QVERIFY(writeRun(tmp.filePath("reports"), "", "", 0));
+
+    mainForm form;
+    edit(form, "inputPathEdit")->setText("typed");
+    edit(form, "outputPathEdit")->setText("typed");
+    QMimeData mime;
+    if (dropped.startsWith("text:"))
+        mime.setText(dropped.mid(5));
+    else if (dropped.startsWith("url:"))
+        mime.setUrls({QUrl(dropped.mid(4))});
+    else
+        mime.setUrls({QUrl::fromLocalFile(tmp.filePath(dropped))});
+
+    QWidget *on = child(form, target);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &enter);
+    QCOMPARE(enter.isAccepted(), !expected.isEmpty());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &drop);
+    QCOMPARE(drop.isAccepted(), !expected.isEmpty());
+
+    // The folder with the system's separators, in that field and no other.
+    const QString other = field == "inputPathEdit" ? "outputPathEdit" : "inputPathEdit";
+    QCOMPARE(edit(form, qPrintable(field))->text(),
+             expected.isEmpty() ? QStringLiteral("typed") : QDir::toNativeSeparators(tmp.filePath(expected)));
+    QCOMPARE(edit(form, qPrintable(other))->text(), QStringLiteral("typed"));
 }
 
 void tst_mainForm::closingTheWindowEndsTheProgram()
