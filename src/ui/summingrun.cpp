@@ -1,6 +1,6 @@
 #include "summingrun.h"
 
-#include <QThread>
+#include "backgroundtask.h"
 
 namespace {
 
@@ -23,10 +23,9 @@ SummingRun::SummingRun(const QString &inputPath, const QString &outputPath, cons
 
 SummingRun::~SummingRun()
 {
-    if (thread) {
-        stop();
-        thread->wait();
-    }
+    // The run uses this object's members: it ends before they go.
+    stop();
+    delete task;
 }
 
 void SummingRun::setEngineSetup(const EngineSetup &setup)
@@ -36,14 +35,11 @@ void SummingRun::setEngineSetup(const EngineSetup &setup)
 
 void SummingRun::start()
 {
-    if (thread)
+    if (task)
         return;
-    thread = QThread::create([this] { work(); });
-    thread->setParent(this);
-    thread->setObjectName(QStringLiteral("summing"));
-    // Emitted on the window's thread, once the run's thread has ended.
-    connect(thread, &QThread::finished, this, &SummingRun::finished);
-    thread->start();
+    task = new BackgroundTask([this] { work(); }, this);
+    connect(task, &BackgroundTask::finished, this, &SummingRun::finished);
+    task->start();
 }
 
 void SummingRun::stop()
@@ -56,7 +52,7 @@ void SummingRun::stop()
 
 bool SummingRun::isRunning() const
 {
-    return thread && !thread->isFinished();
+    return task && task->isRunning();
 }
 
 SummingRun::Progress SummingRun::progress() const

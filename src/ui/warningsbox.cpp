@@ -13,7 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
-#include <QThread>
+#include "backgroundtask.h"
 
 #include <memory>
 #include <utility>
@@ -125,8 +125,7 @@ WarningsBox::WarningsBox(RunRecord run, const QString &okpo, const QString &inpu
 
 WarningsBox::~WarningsBox()
 {
-    if (saving)
-        saving->wait();
+    delete saving; // waits for a workbook still being written
 }
 
 void WarningsBox::done(int result)
@@ -171,14 +170,14 @@ void WarningsBox::save()
         QString error;
     };
     const auto result = std::make_shared<Result>();
-    saving = QThread::create([record = run, okpo = okpo, path, result] {
-        Workbook workbook(record, okpo);
-        result->ok = workbook.write(path);
-        result->error = workbook.lastError();
-    });
-    saving->setObjectName(QStringLiteral("saving workbook"));
-    saving->setParent(this);
-    connect(saving, &QThread::finished, this, [this, path, result] { saved(path, result->ok, result->error); });
+    saving = new BackgroundTask(
+        [record = run, okpo = okpo, path, result] {
+            Workbook workbook(record, okpo);
+            result->ok = workbook.write(path);
+            result->error = workbook.lastError();
+        },
+        this);
+    connect(saving, &BackgroundTask::finished, this, [this, path, result] { saved(path, result->ok, result->error); });
     saving->start();
 }
 
