@@ -72,7 +72,8 @@ QString sameOkpo(const QString &okpo, const QString &report, const QStringList &
 
 QString lostNumbers(const QString &file, qint64 count)
 {
-    return QStringLiteral("Предупреждение: в файле %1 не учтено чисел: %2").arg(file).arg(count);
+    // One arg() call: a "%2" in the file's name stays as it is.
+    return QStringLiteral("Предупреждение: в файле %1 не учтено чисел: %2").arg(file, QString::number(count));
 }
 
 QString passedOverCut(qint64 kept, qint64 all)

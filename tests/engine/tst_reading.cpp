@@ -1227,6 +1227,9 @@ private slots:
                            "e.xml|0601012_2014_3.xml|report|5|b.xml", "f.xml|0601012_2014_3.xml|report|5|b.xml"}
             << QStringList{twice.arg("7", "0609007_2014_3.xml", "a.xml, d.xml"),
                            twice.arg("5", "0601012_2014_3.xml", "b.xml, e.xml, f.xml")};
+        QTest::newRow("lost numbers in a file named with %2")
+            << QByteArrayList{"a%2.xml", g1, "1"} << QStringList{"a%2.xml|0601012_2014_3.xml|report|1|"}
+            << QStringList{QStringLiteral("Предупреждение: в файле a%2.xml не учтено чисел: 1")};
     }
     void registerAndWarnings()
     {
@@ -1241,8 +1244,11 @@ private slots:
             // The last okpo item of a file is its own.
             const QByteArray items = files[i + 2] == "-" ? ""
                     : "<item name=\"okpo\" value=\"x\"/><item name=\"okpo\" value=\"" + files[i + 2] + "\"/>";
+            // A file named with a '%' loses a number too, for its warning.
+            const QByteArray cols = files[i].contains('%') ? "<col code=\"1\">1</col><col code=\"2\">1 234</col>"
+                                                           : "<col code=\"1\">1</col>";
             QVERIFY(tu::writeFile(dir.filePath(files[i]), "<" + root + " " + files[i + 1] + ">" + items
-                                                                + oneRow("<col code=\"1\">1</col>") + "</" + root + ">"));
+                                                                + oneRow(cols) + "</" + root + ">"));
         }
         Summer summer;
         QVERIFY(summer.readReports(dir.path()));

@@ -400,24 +400,32 @@ private slots:
         QTest::addColumn<QString>("target");
         QTest::addColumn<int>("cols");
         QTest::addColumn<QString>("reason"); // after the file's name
-        QTest::newRow("folder missing") << "missing/w.xlsx" << 1 << QString();
-        QTest::newRow("a folder") << "." << 1 << QString();
-        QTest::newRow("disk full") << "/dev/full" << 1 << QString();
-        QTest::newRow("as many columns as a sheet has") << "w.xlsx" << 16380 << QString();
+        QTest::addColumn<QByteArray>("code"); // of the report
+        QTest::newRow("folder missing") << "missing/w.xlsx" << 1 << QString() << QByteArray("F");
+        QTest::newRow("a folder") << "." << 1 << QString() << QByteArray("F");
+        QTest::newRow("disk full") << "/dev/full" << 1 << QString() << QByteArray("F");
+        QTest::newRow("as many columns as a sheet has") << "w.xlsx" << 16380 << QString() << QByteArray("F");
         QTest::newRow("one column too many")
             << "w.xlsx" << 16381
-            << QStringLiteral(": сводный отчет F_2014_1.xml не помещается на лист: столбцов больше 16384");
+            << QStringLiteral(": сводный отчет F_2014_1.xml не помещается на лист: столбцов больше 16384")
+            << QByteArray("F");
+        QTest::newRow("one column too many, %3 in the name")
+            << "w.xlsx" << 16381
+            << QStringLiteral(": сводный отчет F%3_2014_1.xml не помещается на лист: столбцов больше 16384")
+            << QByteArray("F%3");
     }
     void failures()
     {
         QFETCH(QString, target);
         QFETCH(int, cols);
         QFETCH(QString, reason);
+        QFETCH(QByteArray, code);
         const QString in = fresh();
         QByteArray row = "<section code=\"1\"><row code=\"1\">";
         for (int c = 1; c <= cols; ++c)
             row += "<col code=\"" + QByteArray::number(c) + "\">1</col>";
-        QVERIFY(tu::writeFile(in + "/a.xml", tu::plainReport(row + "</row></section>")));
+        QVERIFY(tu::writeFile(in + "/a.xml", tu::report("code=\"" + code + "\" year=\"2014\" period=\"1\"",
+                                                        row + "</row></section>")));
         Summer summer;
         QVERIFY(summer.readReports(in));
         const QString path = target.startsWith('/') ? target : in + "/" + target;
