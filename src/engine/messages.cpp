@@ -76,6 +76,19 @@ QString lostNumbers(const QString &file, qint64 count)
     return QStringLiteral("Предупреждение: в файле %1 не учтено чисел: %2").arg(file, QString::number(count));
 }
 
+QString earlierSum(const QString &file, const QString &okpo)
+{
+    return QStringLiteral("Предупреждение: файл %1 похож на сводный отчет прошлого запуска (имя сводного отчета, "
+                          "ОКПО головной организации %2): его числа учтены еще раз")
+        .arg(file, okpo);
+}
+
+QString intoInputFolder()
+{
+    return QStringLiteral("Предупреждение: сводные отчеты записаны в папку с отчетами; при следующем запуске они "
+                          "будут просуммированы вместе с отчетами");
+}
+
 QString passedOverCut(qint64 kept, qint64 all)
 {
     return QStringLiteral("Примечание: в перечень пропущенных значений вошли первые %1 из %2")
