@@ -89,6 +89,13 @@ QString intoInputFolder()
                           "будут просуммированы вместе с отчетами");
 }
 
+QString reportTarget(const QString &file)
+{
+    return QStringLiteral("Нельзя записать %1: файлы *.xml в папке с отчетами и в папке для сводных отчетов — "
+                          "это отчеты")
+        .arg(file);
+}
+
 QString passedOverCut(qint64 kept, qint64 all)
 {
     return QStringLiteral("Примечание: в перечень пропущенных значений вошли первые %1 из %2")

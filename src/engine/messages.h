@@ -38,6 +38,10 @@ QString lostNumbers(const QString &file, qint64 count);
 QString earlierSum(const QString &file, const QString &okpo);
 QString intoInputFolder();
 
+// Why a table or the workbook may not go to file (as the user named it): it
+// would take the place of a report, read or written by the run.
+QString reportTarget(const QString &file);
+
 // The note that ends the list of values passed over when it holds only the
 // first kept of all of them.
 QString passedOverCut(qint64 kept, qint64 all);

@@ -296,7 +296,8 @@ private slots:
     }
 
     // Where a table or the workbook goes: standard output ("-"), a device or a
-    // FIFO, which are written as they are, and a device that takes nothing.
+    // FIFO, which are written as they are, a device that takes nothing, and a
+    // file in the folder read that is no report.
     void targets_data()
     {
         QTest::addColumn<QString>("option");
@@ -305,6 +306,8 @@ private slots:
         QTest::newRow("register on stdout") << "--register" << "-" << 0;
         QTest::newRow("workbook on stdout") << "--workbook" << "-" << 0;
         QTest::newRow("register to /dev/stdout") << "--register" << "/dev/stdout" << 0;
+        QTest::newRow("register to a .csv in the folder read") << "--register" << "in/r.csv" << 0;
+        QTest::newRow("workbook to a .xlsx in the folder read") << "--workbook" << "in/w.xlsx" << 0;
 #ifdef Q_OS_UNIX
         QTest::newRow("passed-over list to a FIFO") << "--passed-over" << "fifo" << 0;
         QTest::newRow("workbook to a FIFO") << "--workbook" << "fifo" << 0;
@@ -355,6 +358,8 @@ private slots:
         } else {
             r = runCli({option, target, "in", "out"}, base);
             received = r.out;
+            if (!target.startsWith('/') && target != "-")
+                received.prepend(tu::readFile(base + "/" + target));
         }
         QVERIFY2(r.normalExit && r.exitCode == exitCode, qPrintable(describe(r)));
         if (exitCode != 0) {
@@ -420,31 +425,60 @@ private slots:
         }
     }
 
+    // Refused before anything is read. Beside the folder "in" with its report
+    // a.xml stand "link", a link to it, and "r.csv", a link to the report.
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("no arguments") << QStringList();
-        QTest::newRow("one folder") << QStringList{"in"};
-        QTest::newRow("three folders") << QStringList{"in", "out", "more"};
-        QTest::newRow("unknown option") << QStringList{"--frobnicate", "in", "out"};
-        QTest::newRow("okpo without value") << QStringList{"in", "out", "--okpo"};
+        QTest::addColumn<QString>("message"); // the line on stderr; any when empty
+        QTest::newRow("no arguments") << QStringList() << QString();
+        QTest::newRow("one folder") << QStringList{"in"} << QString();
+        QTest::newRow("three folders") << QStringList{"in", "out", "more"} << QString();
+        QTest::newRow("unknown option") << QStringList{"--frobnicate", "in", "out"} << QString();
+        QTest::newRow("okpo without value") << QStringList{"in", "out", "--okpo"} << QString();
         QTest::newRow("one file for two options")
-            << QStringList{"--register", "t.csv", "--workbook", "in/../t.csv", "in", "out"};
+            << QStringList{"--register", "t.csv", "--workbook", "in/../t.csv", "in", "out"} << QString();
         QTest::newRow("two options on standard output")
-            << QStringList{"--passed-over", "-", "--workbook", "-", "in", "out"};
+            << QStringList{"--passed-over", "-", "--workbook", "-", "in", "out"} << QString();
+
+        const QString reports = QStringLiteral("Нельзя записать %1: файлы *.xml в папке с отчетами и в папке для "
+                                               "сводных отчетов — это отчеты");
+        QTest::newRow("register over a report read")
+            << QStringList{"--register", "in/a.xml", "in", "out"} << reports.arg("in/a.xml");
+        QTest::newRow("passed-over list as a summed report in the folder to be made")
+            << QStringList{"--passed-over", "out/F_1_1.xml", "in", "out"} << reports.arg("out/F_1_1.xml");
+        QTest::newRow("workbook as a report in upper case")
+            << QStringList{"--workbook", "in/A.XML", "in", "out"} << reports.arg("in/A.XML");
+        QTest::newRow("register as a new report, after a table allowed")
+            << QStringList{"--passed-over", "p.csv", "--register", "./in/new.xml", "in", "out"}
+            << reports.arg("./in/new.xml");
+        QTest::newRow("workbook through a link to the folder read")
+            << QStringList{"--workbook", "link/a.xml", "in", "out"} << reports.arg("link/a.xml");
+        QTest::newRow("register into the output folder, named through a link")
+            << QStringList{"--register", "in/s.xml", "out", "link"} << reports.arg("in/s.xml");
+        QTest::newRow("passed-over list to a link to a report")
+            << QStringList{"--passed-over", "r.csv", "in", "out"} << reports.arg("r.csv");
     }
     void usageErrors()
     {
         QFETCH(QStringList, args);
+        QFETCH(QString, message);
         const QString base = fresh();
         QVERIFY(QDir().mkpath(base + "/in"));
-        QVERIFY(tu::writeFile(base + "/in/a.xml", "<report code=\"F\" year=\"1\" period=\"1\">"
-                                                  + tu::cell("1", "1", "1", "1") + "</report>"));
+        const QByteArray report = "<report code=\"F\" year=\"1\" period=\"1\">" + tu::cell("1", "1", "1", "1")
+                                  + "</report>";
+        QVERIFY(tu::writeFile(base + "/in/a.xml", report));
+        QVERIFY(QFile::link("in", base + "/link"));
+        QVERIFY(QFile::link("in/a.xml", base + "/r.csv"));
         const Result r = runCli(args, base);
         QVERIFY2(r.normalExit && r.exitCode == 64, qPrintable(describe(r)));
         QCOMPARE(r.out, QByteArray());
         QVERIFY2(!r.err.trimmed().isEmpty(), "a usage error explains itself on stderr");
-        QCOMPARE(tu::entries(base), QStringList{"in"});
+        if (!message.isEmpty())
+            QCOMPARE(errorText(r), message);
+        QCOMPARE(tu::entries(base), (QStringList{"in", "link", "r.csv"}));
+        QCOMPARE(tu::entries(base + "/in"), QStringList{"a.xml"});
+        QCOMPARE(tu::readFile(base + "/in/a.xml"), report);
     }
 
     void helpAndVersion()
