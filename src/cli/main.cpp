@@ -196,6 +196,7 @@ ExitCode run(const Options &options)
 {
     Summer summer;
     summer.setKeepPassedOver(options.keepPassedOver());
+    summer.setOutput(options.outputDir, options.okpo);
     ProgressLine progress(stderr);
     progress.attach(summer);
     const bool read = summer.readReports(options.inputDir);

@@ -295,6 +295,73 @@ private slots:
         }
     }
 
+    // A run that reads its own output: summed reports written into the folder
+    // read, and read back by the next run. Each run but the last is a plain
+    // one; a branch's report a.xml (okpo 2) and the head office's own report
+    // 1_F_1_1.xml are summed under the head organisation's code 1.
+    void ownOutput_data()
+    {
+        QTest::addColumn<QByteArrayList>("files"); // name, okpo, value ("" for none)
+        QTest::addColumn<QStringList>("options");  // of the last run
+        QTest::addColumn<int>("runs");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("warnings"); // of the last run
+        QTest::addColumn<QByteArray>("total");     // in the summed report after it, "" for none
+
+        const QByteArrayList files{"a.xml", "2", "5", "1_F_1_1.xml", "1", "7"};
+        const QString into = QStringLiteral("Предупреждение: сводные отчеты записаны в папку с отчетами; при "
+                                            "следующем запуске они будут просуммированы вместе с отчетами");
+        const QStringList second{
+            QStringLiteral("Предупреждение: ОКПО 1 входит в сводный отчет F_1_1.xml несколько раз: 1_F_1_1.xml, "
+                           "F_1_1.xml"),
+            QStringLiteral("Предупреждение: файл F_1_1.xml похож на сводный отчет прошлого запуска (имя сводного "
+                           "отчета, ОКПО головной организации 1): его числа учтены еще раз"),
+            into};
+        QTest::newRow("a head office's own report, strict")
+            << files << QStringList{"--strict"} << 1 << "out" << 0 << QStringList() << QByteArray("12");
+        QTest::newRow("into the folder read") << files << QStringList() << 1 << "in" << 0 << QStringList{into}
+                                              << QByteArray("12");
+        QTest::newRow("into the folder read, strict")
+            << files << QStringList{"--strict"} << 1 << "in" << 3 << QStringList{into} << QByteArray();
+        QTest::newRow("into the folder read twice: summed again, said so")
+            << files << QStringList() << 2 << "in" << 0 << second << QByteArray("24");
+        QTest::newRow("into the folder read twice, strict: left as it was")
+            << files << QStringList{"--strict"} << 2 << "in" << 3 << second << QByteArray("12");
+        QTest::newRow("into the folder read, nothing to sum")
+            << QByteArrayList{"a.xml", "2", ""} << QStringList{"--strict"} << 1 << "in" << 0 << QStringList()
+            << QByteArray();
+    }
+    void ownOutput()
+    {
+        QFETCH(QByteArrayList, files);
+        QFETCH(QStringList, options);
+        QFETCH(int, runs);
+        QFETCH(QString, output);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, warnings);
+        QFETCH(QByteArray, total);
+
+        const QString base = fresh();
+        QVERIFY(QDir().mkpath(base + "/in"));
+        for (qsizetype i = 0; i < files.size(); i += 3) {
+            QVERIFY(tu::writeFile(base + "/in/" + files[i],
+                                  tu::report("code=\"F\" year=\"1\" period=\"1\"",
+                                             "<item name=\"okpo\" value=\"" + files[i + 1] + "\"/>"
+                                                 + tu::cell("1", "1", "1", files[i + 2]))));
+        }
+        Result r;
+        for (int run = 1; run <= runs; ++run) {
+            r = runCli((run == runs ? options : QStringList()) + QStringList{"--okpo", "1", "in", output}, base);
+            QVERIFY2(r.normalExit && r.exitCode == (run == runs ? exitCode : 0), qPrintable(describe(r)));
+        }
+        QCOMPARE(r.out, exitCode == 0 ? kSuccess : QByteArray());
+        QCOMPARE(r.err.isEmpty() ? QStringList() : errorText(r).split('\n'), warnings);
+        const QByteArray summed = tu::readFile(base + "/" + output + "/F_1_1.xml");
+        const QRegularExpression col("<col code=\"1\">([^<]*)</col>");
+        QCOMPARE(col.match(QString::fromUtf8(summed)).captured(1).toUtf8(), total);
+    }
+
     // Where a table or the workbook goes: standard output ("-"), a device or a
     // FIFO, which are written as they are, a device that takes nothing, and a
     // file in the folder read that is no report.
