@@ -159,6 +159,14 @@ std::optional<ExitCode> parse(const QStringList &arguments, Options &options)
         print(stderr, conflict);
         return UsageError;
     }
+    // A table or the workbook never takes a report's place.
+    for (const Target &t : std::as_const(options.targets)) {
+        const QString refusal = outputfile::refusal(t.file, options.inputDir, options.outputDir);
+        if (!refusal.isEmpty()) {
+            print(stderr, refusal);
+            return UsageError;
+        }
+    }
     return std::nullopt;
 }
 
@@ -189,6 +197,7 @@ ExitCode run(const Options &options)
 {
     Summer summer;
     summer.setKeepPassedOver(options.keepPassedOver());
+    summer.setOutput(options.outputDir, options.okpo);
     ProgressLine progress(stderr);
     progress.attach(summer);
     const bool read = summer.readReports(options.inputDir);

@@ -75,6 +75,10 @@ struct FileRecord
     // The first earlier entry of the same summed report with the same non-empty
     // okpo: a report sent twice.
     QString sameOkpoAs;
+    // Named as its own summed report (letter case aside) and carrying the head
+    // organisation's code as its okpo: almost surely an earlier run's output,
+    // read back as a report. Only when the run was told that code.
+    bool looksSummed = false;
 
     static constexpr int KeptMax = 1000;
 

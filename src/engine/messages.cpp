@@ -72,7 +72,28 @@ QString sameOkpo(const QString &okpo, const QString &report, const QStringList &
 
 QString lostNumbers(const QString &file, qint64 count)
 {
-    return QStringLiteral("Предупреждение: в файле %1 не учтено чисел: %2").arg(file).arg(count);
+    // One arg() call: a "%2" in the file's name stays as it is.
+    return QStringLiteral("Предупреждение: в файле %1 не учтено чисел: %2").arg(file, QString::number(count));
+}
+
+QString earlierSum(const QString &file, const QString &okpo)
+{
+    return QStringLiteral("Предупреждение: файл %1 похож на сводный отчет прошлого запуска (имя сводного отчета, "
+                          "ОКПО головной организации %2): его числа учтены еще раз")
+        .arg(file, okpo);
+}
+
+QString intoInputFolder()
+{
+    return QStringLiteral("Предупреждение: сводные отчеты записаны в папку с отчетами; при следующем запуске они "
+                          "будут просуммированы вместе с отчетами");
+}
+
+QString reportTarget(const QString &file)
+{
+    return QStringLiteral("Нельзя записать %1: файлы *.xml в папке с отчетами и в папке для сводных отчетов — "
+                          "это отчеты")
+        .arg(file);
 }
 
 QString passedOverCut(qint64 kept, qint64 all)

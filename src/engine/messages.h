@@ -32,6 +32,15 @@ QString notOpened();
 // and a file with numbers that were passed over.
 QString sameOkpo(const QString &okpo, const QString &report, const QStringList &files);
 QString lostNumbers(const QString &file, qint64 count);
+// Warnings of a run that reads its own output: a file named as its summed
+// report and carrying the head organisation's code okpo, and summed reports
+// written into the folder they were read from.
+QString earlierSum(const QString &file, const QString &okpo);
+QString intoInputFolder();
+
+// Why a table or the workbook may not go to file (as the user named it): it
+// would take the place of a report, read or written by the run.
+QString reportTarget(const QString &file);
 
 // The note that ends the list of values passed over when it holds only the
 // first kept of all of them.

@@ -9,6 +9,7 @@
 #include "messages.h"
 #include "readpipeline.h"
 #include "reportwriter.h"
+#include "resolvedpath.h"
 
 #include <QDir>
 #include <QHash>
@@ -93,7 +94,24 @@ bool Summer::readReports(const QString &path)
         else
             record.sameOkpoAs = found.value();
     }
+    if (outputGiven) {
+        // A summed report carries the head organisation's code as it was given:
+        // a file with that okpo under its own summed report's name is one. A
+        // head office's own report has that okpo too, but a name of its own.
+        for (FileRecord &record : records) {
+            record.looksSummed = !headOkpo.isEmpty() && record.hasOkpo && record.okpo == headOkpo
+                && !record.outputName.isEmpty() && record.name.toCaseFolded() == record.outputName.toCaseFolded();
+        }
+        intoInputFolder = resolvedPath(path) == resolvedPath(outputPath);
+    }
     return true;
+}
+
+void Summer::setOutput(const QString &path, const QString &okpo)
+{
+    outputGiven = true;
+    outputPath = path;
+    headOkpo = okpo;
 }
 
 QString Summer::passedOverNote() const
@@ -131,6 +149,13 @@ QStringList Summer::warnings() const
         if (record.lostNumbers > 0)
             out.append(messages::lostNumbers(record.name, record.lostNumbers));
     }
+    for (const FileRecord &record : records) {
+        if (record.looksSummed)
+            out.append(messages::earlierSum(record.name, record.okpo));
+    }
+    // Nothing to sum writes no summed report, into the folder read or not.
+    if (intoInputFolder && !reports.isEmpty())
+        out.append(messages::intoInputFolder());
     return out;
 }
 

@@ -30,6 +30,14 @@ public:
     bool writeReports(const QString &path, const QString &okpo);
     QString lastError() const;
 
+    // Where the summed reports will go and the head organisation's code they
+    // will carry, as writeReports() is to be given them; called before
+    // readReports(). The reading then tells the files that look like an
+    // earlier run's summed reports (FileRecord::looksSummed) and whether the
+    // summed reports go into the folder read, both of which warnings() says.
+    // Without it neither is looked for.
+    void setOutput(const QString &path, const QString &okpo);
+
     // What has been summed so far (for callers that want to look before writing).
     const ReportMap &reportMap() const { return reports; }
     const TitleItems &titleItemMap() const { return titleItems; }
@@ -39,7 +47,11 @@ public:
     const QList<FileRecord> &fileRecords() const { return records; }
     // Warnings about what was read, one line each: a report sent twice into
     // one summed report (two files of one summed report with the same okpo), in
-    // the order their second file comes in; then each file with lost numbers.
+    // the order their second file comes in; then each file with lost numbers;
+    // then each file that looks like an earlier run's summed report; last,
+    // when there is something to sum and the output folder given to
+    // setOutput() is the folder read (once links and relative parts are
+    // resolved), that the summed reports go in among the reports.
     QStringList warnings() const;
 
     // Number of threads that parse files and write summed ones; 0 (the default)
@@ -111,6 +123,10 @@ private:
     std::atomic<bool> stopAsked = false;
     bool wasStopped = false;
     qsizetype written = 0;
+    bool outputGiven = false; // setOutput() was called
+    QString outputPath;
+    QString headOkpo;
+    bool intoInputFolder = false; // the output folder is the folder read
 };
 
 #endif // SUMMER_H

@@ -1,5 +1,8 @@
 #include "outputfile.h"
 
+#include "messages.h"
+#include "resolvedpath.h"
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -31,7 +34,45 @@ bool copy(QIODevice *source, QIODevice *to)
     }
 }
 
+// Whether file would be one of the reports of a run that reads the folder
+// input and writes into output (both resolved): named *.xml, in either.
+bool amongReports(const QString &file, const QString &input, const QString &output)
+{
+    const QFileInfo info(file);
+    QString name = info.fileName();
+#ifdef Q_OS_WIN
+    // Windows drops the dots and blanks at the end of a name: "a.xml." is a.xml.
+    while (name.endsWith(QLatin1Char('.')) || name.endsWith(QLatin1Char(' ')))
+        name.chop(1);
+#endif
+    if (!name.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive))
+        return false;
+    const QString folder = resolvedPath(info.path());
+    return folder == input || folder == output;
+}
+
 } // namespace
+
+QString refusal(const QString &target, const QString &inputFolder, const QString &outputFolder)
+{
+    if (isStandardOutput(target))
+        return QString();
+    const QString input = resolvedPath(inputFolder);
+    const QString output = resolvedPath(outputFolder);
+    // The target as named, then each link on the way to the file written,
+    // which need not be there yet. A loop of links ends the walk: no file is
+    // written there.
+    QString file = target;
+    for (int hops = 0; hops <= 40; ++hops) {
+        if (amongReports(file, input, output))
+            return messages::reportTarget(target);
+        const QFileInfo info(file);
+        if (!info.isSymbolicLink())
+            break;
+        file = info.symLinkTarget();
+    }
+    return QString();
+}
 
 bool isStandardOutput(const QString &target)
 {

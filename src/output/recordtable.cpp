@@ -15,7 +15,7 @@ void registerRows(const QList<FileRecord> &records, const RecordTable::Row &row)
     for (const FileRecord &r : records) {
         row({r.name, r.outputName, r.elementText(), r.okpo, QString::number(r.valuesAdded),
              QString::number(r.valuesPassedOver), QString::number(r.lostNumbers), r.sameOkpoAs},
-            r.lostNumbers > 0 || !r.sameOkpoAs.isEmpty() || repeated.contains(r.name));
+            r.lostNumbers > 0 || !r.sameOkpoAs.isEmpty() || repeated.contains(r.name) || r.looksSummed);
     }
 }
 

@@ -16,7 +16,8 @@
 struct RecordTable
 {
     // Takes a row's fields and whether a warning concerns it (a report sent
-    // twice, a file or a value with lost numbers).
+    // twice, a file or a value with lost numbers, a file that looks like an
+    // earlier run's summed report).
     using Row = std::function<void(const QStringList &fields, bool warned)>;
 
     QStringList header;

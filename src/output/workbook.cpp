@@ -300,10 +300,10 @@ void Writer::report(const ReportLayout &layout, const SectionMap &sections)
 }
 
 // Why part of a run does not fit on a sheet, to follow the name of the file
-// not written.
+// not written. One arg() call, so that a "%3" in a summed report's name stays.
 QString tooLarge(const QString &what, const QString &lines, int max)
 {
-    return QStringLiteral(": %1 не помещается на лист: %2 больше %3").arg(what, lines).arg(max);
+    return QStringLiteral(": %1 не помещается на лист: %2 больше %3").arg(what, lines, QString::number(max));
 }
 
 // Lays out every sheet before anything is written, so that a part too large

@@ -302,8 +302,76 @@ private slots:
         }
     }
 
+    // A run that reads its own output: summed reports written into the folder
+    // read, and read back by the next run. Each run but the last is a plain
+    // one; a branch's report a.xml (okpo 2) and the head office's own report
+    // 1_F_1_1.xml are summed under the head organisation's code 1.
+    void ownOutput_data()
+    {
+        QTest::addColumn<QByteArrayList>("files"); // name, okpo, value ("" for none)
+        QTest::addColumn<QStringList>("options");  // of the last run
+        QTest::addColumn<int>("runs");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("warnings"); // of the last run
+        QTest::addColumn<QByteArray>("total");     // in the summed report after it, "" for none
+
+        const QByteArrayList files{"a.xml", "2", "5", "1_F_1_1.xml", "1", "7"};
+        const QString into = QStringLiteral("Предупреждение: сводные отчеты записаны в папку с отчетами; при "
+                                            "следующем запуске они будут просуммированы вместе с отчетами");
+        const QStringList second{
+            QStringLiteral("Предупреждение: ОКПО 1 входит в сводный отчет F_1_1.xml несколько раз: 1_F_1_1.xml, "
+                           "F_1_1.xml"),
+            QStringLiteral("Предупреждение: файл F_1_1.xml похож на сводный отчет прошлого запуска (имя сводного "
+                           "отчета, ОКПО головной организации 1): его числа учтены еще раз"),
+            into};
+        QTest::newRow("a head office's own report, strict")
+            << files << QStringList{"--strict"} << 1 << "out" << 0 << QStringList() << QByteArray("12");
+        QTest::newRow("into the folder read") << files << QStringList() << 1 << "in" << 0 << QStringList{into}
+                                              << QByteArray("12");
+        QTest::newRow("into the folder read, strict")
+            << files << QStringList{"--strict"} << 1 << "in" << 3 << QStringList{into} << QByteArray();
+        QTest::newRow("into the folder read twice: summed again, said so")
+            << files << QStringList() << 2 << "in" << 0 << second << QByteArray("24");
+        QTest::newRow("into the folder read twice, strict: left as it was")
+            << files << QStringList{"--strict"} << 2 << "in" << 3 << second << QByteArray("12");
+        QTest::newRow("into the folder read, nothing to sum")
+            << QByteArrayList{"a.xml", "2", ""} << QStringList{"--strict"} << 1 << "in" << 0 << QStringList()
+            << QByteArray();
+    }
+    void ownOutput()
+    {
+        QFETCH(QByteArrayList, files);
+        QFETCH(QStringList, options);
+        QFETCH(int, runs);
+        QFETCH(QString, output);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, warnings);
+        QFETCH(QByteArray, total);
+
+        const QString base = fresh();
+        QVERIFY(QDir().mkpath(base + "/in"));
+        for (qsizetype i = 0; i < files.size(); i += 3) {
+            QVERIFY(tu::writeFile(base + "/in/" + files[i],
+                                  tu::report("code=\"F\" year=\"1\" period=\"1\"",
+                                             "<item name=\"okpo\" value=\"" + files[i + 1] + "\"/>"
+                                                 + tu::cell("1", "1", "1", files[i + 2]))));
+        }
+        Result r;
+        for (int run = 1; run <= runs; ++run) {
+            r = runCli((run == runs ? options : QStringList()) + QStringList{"--okpo", "1", "in", output}, base);
+            QVERIFY2(r.normalExit && r.exitCode == (run == runs ? exitCode : 0), qPrintable(describe(r)));
+        }
+        QCOMPARE(r.out, exitCode == 0 ? kSuccess : QByteArray());
+        QCOMPARE(r.err.isEmpty() ? QStringList() : errorText(r).split('\n'), warnings);
+        const QByteArray summed = tu::readFile(base + "/" + output + "/F_1_1.xml");
+        const QRegularExpression col("<col code=\"1\">([^<]*)</col>");
+        QCOMPARE(col.match(QString::fromUtf8(summed)).captured(1).toUtf8(), total);
+    }
+
     // Where a table or the workbook goes: standard output ("-"), a device or a
-    // FIFO, which are written as they are, and a device that takes nothing.
+    // FIFO, which are written as they are, a device that takes nothing, and a
+    // file in the folder read that is no report.
     void targets_data()
     {
         QTest::addColumn<QString>("option");
@@ -312,6 +380,8 @@ private slots:
         QTest::newRow("register on stdout") << "--register" << "-" << 0;
         QTest::newRow("workbook on stdout") << "--workbook" << "-" << 0;
         QTest::newRow("register to /dev/stdout") << "--register" << "/dev/stdout" << 0;
+        QTest::newRow("register to a .csv in the folder read") << "--register" << "in/r.csv" << 0;
+        QTest::newRow("workbook to a .xlsx in the folder read") << "--workbook" << "in/w.xlsx" << 0;
 #ifdef Q_OS_UNIX
         QTest::newRow("passed-over list to a FIFO") << "--passed-over" << "fifo" << 0;
         QTest::newRow("workbook to a FIFO") << "--workbook" << "fifo" << 0;
@@ -362,6 +432,8 @@ private slots:
         } else {
             r = runCli({option, target, "in", "out"}, base);
             received = r.out;
+            if (!target.startsWith('/') && target != "-")
+                received.prepend(tu::readFile(base + "/" + target));
         }
         QVERIFY2(r.normalExit && r.exitCode == exitCode, qPrintable(describe(r)));
         if (exitCode != 0) {
@@ -427,31 +499,60 @@ private slots:
         }
     }
 
+    // Refused before anything is read. Beside the folder "in" with its report
+    // a.xml stand "link", a link to it, and "r.csv", a link to the report.
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::newRow("no arguments") << QStringList();
-        QTest::newRow("one folder") << QStringList{"in"};
-        QTest::newRow("three folders") << QStringList{"in", "out", "more"};
-        QTest::newRow("unknown option") << QStringList{"--frobnicate", "in", "out"};
-        QTest::newRow("okpo without value") << QStringList{"in", "out", "--okpo"};
+        QTest::addColumn<QString>("message"); // the line on stderr; any when empty
+        QTest::newRow("no arguments") << QStringList() << QString();
+        QTest::newRow("one folder") << QStringList{"in"} << QString();
+        QTest::newRow("three folders") << QStringList{"in", "out", "more"} << QString();
+        QTest::newRow("unknown option") << QStringList{"--frobnicate", "in", "out"} << QString();
+        QTest::newRow("okpo without value") << QStringList{"in", "out", "--okpo"} << QString();
         QTest::newRow("one file for two options")
-            << QStringList{"--register", "t.csv", "--workbook", "in/../t.csv", "in", "out"};
+            << QStringList{"--register", "t.csv", "--workbook", "in/../t.csv", "in", "out"} << QString();
         QTest::newRow("two options on standard output")
-            << QStringList{"--passed-over", "-", "--workbook", "-", "in", "out"};
+            << QStringList{"--passed-over", "-", "--workbook", "-", "in", "out"} << QString();
+
+        const QString reports = QStringLiteral("Нельзя записать %1: файлы *.xml в папке с отчетами и в папке для "
+                                               "сводных отчетов — это отчеты");
+        QTest::newRow("register over a report read")
+            << QStringList{"--register", "in/a.xml", "in", "out"} << reports.arg("in/a.xml");
+        QTest::newRow("passed-over list as a summed report in the folder to be made")
+            << QStringList{"--passed-over", "out/F_1_1.xml", "in", "out"} << reports.arg("out/F_1_1.xml");
+        QTest::newRow("workbook as a report in upper case")
+            << QStringList{"--workbook", "in/A.XML", "in", "out"} << reports.arg("in/A.XML");
+        QTest::newRow("register as a new report, after a table allowed")
+            << QStringList{"--passed-over", "p.csv", "--register", "./in/new.xml", "in", "out"}
+            << reports.arg("./in/new.xml");
+        QTest::newRow("workbook through a link to the folder read")
+            << QStringList{"--workbook", "link/a.xml", "in", "out"} << reports.arg("link/a.xml");
+        QTest::newRow("register into the output folder, named through a link")
+            << QStringList{"--register", "in/s.xml", "out", "link"} << reports.arg("in/s.xml");
+        QTest::newRow("passed-over list to a link to a report")
+            << QStringList{"--passed-over", "r.csv", "in", "out"} << reports.arg("r.csv");
     }
     void usageErrors()
     {
         QFETCH(QStringList, args);
+        QFETCH(QString, message);
         const QString base = fresh();
         QVERIFY(QDir().mkpath(base + "/in"));
-        QVERIFY(tu::writeFile(base + "/in/a.xml", "<report code=\"F\" year=\"1\" period=\"1\">"
-                                                  + tu::cell("1", "1", "1", "1") + "</report>"));
+        const QByteArray report = "<report code=\"F\" year=\"1\" period=\"1\">" + tu::cell("1", "1", "1", "1")
+                                  + "</report>";
+        QVERIFY(tu::writeFile(base + "/in/a.xml", report));
+        QVERIFY(QFile::link("in", base + "/link"));
+        QVERIFY(QFile::link("in/a.xml", base + "/r.csv"));
         const Result r = runCli(args, base);
         QVERIFY2(r.normalExit && r.exitCode == 64, qPrintable(describe(r)));
         QCOMPARE(r.out, QByteArray());
         QVERIFY2(!r.err.trimmed().isEmpty(), "a usage error explains itself on stderr");
-        QCOMPARE(tu::entries(base), QStringList{"in"});
+        if (!message.isEmpty())
+            QCOMPARE(errorText(r), message);
+        QCOMPARE(tu::entries(base), (QStringList{"in", "link", "r.csv"}));
+        QCOMPARE(tu::entries(base + "/in"), QStringList{"a.xml"});
+        QCOMPARE(tu::readFile(base + "/in/a.xml"), report);
     }
 
     void helpAndVersion()

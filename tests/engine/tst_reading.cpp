@@ -1201,55 +1201,120 @@ private slots:
     }
 
     // The register's fields of each entry and the warnings: okpo items decide
-    // which files are one branch's report sent twice into one summed report.
+    // which files are one branch's report sent twice into one summed report,
+    // and, with the output told, which look like an earlier run's summed
+    // report; the output folder, whether the summed reports go among the reports.
     void registerAndWarnings_data()
     {
         QTest::addColumn<QByteArrayList>("files"); // name, root attributes, okpo item or "-" for none
-        QTest::addColumn<QStringList>("records");  // name|output|element|okpo|same okpo as
+        QTest::addColumn<QStringList>("records");  // name|output|element|okpo|same okpo as[|looks summed]
         QTest::addColumn<QStringList>("warnings");
+        // The output folder, beside the folder read "in", and the head
+        // organisation's code, given to setOutput(); none when empty.
+        QTest::addColumn<QStringList>("output");
 
         const QByteArray g1 = "code=\"0601012\" year=\"2014\" period=\"3\"", g2 = "code=\"0609007\" year=\"2014\" period=\"3\"";
         const QString twice = QStringLiteral("Предупреждение: ОКПО %1 входит в сводный отчет %2 несколько раз: %3");
         QTest::newRow("different branches") << QByteArrayList{"a.xml", g1, "1", "b.xml", g1, "2"}
                                             << QStringList{"a.xml|0601012_2014_3.xml|report|1|", "b.xml|0601012_2014_3.xml|report|2|"}
-                                            << QStringList();
+                                            << QStringList() << QStringList();
         QTest::newRow("same branch, other forms") << QByteArrayList{"a.xml", g1, "1", "b.xml", g2, "1"}
                                                   << QStringList{"a.xml|0601012_2014_3.xml|report|1|", "b.xml|0609007_2014_3.xml|report|1|"}
-                                                  << QStringList();
+                                                  << QStringList() << QStringList();
         QTest::newRow("empty and absent okpo") << QByteArrayList{"a.xml", g1, "", "b.xml", g1, "", "c.xml", g1, "-", "d.xml", g1, "-"}
                                                << QStringList{"a.xml|0601012_2014_3.xml|report||", "b.xml|0601012_2014_3.xml|report||",
                                                               "c.xml|0601012_2014_3.xml|report||", "d.xml|0601012_2014_3.xml|draft||"}
-                                               << QStringList();
+                                               << QStringList() << QStringList();
         QTest::newRow("three files, a draft among them, two groups interleaved")
             << QByteArrayList{"a.xml", g2, "7", "b.xml", g1, "5", "c.xml", g1, " 5", "d.xml", g2, "7", "e.xml", g1, "5", "f.xml", g1, "5"}
             << QStringList{"a.xml|0609007_2014_3.xml|report|7|", "b.xml|0601012_2014_3.xml|report|5|",
                            "c.xml|0601012_2014_3.xml|report| 5|", "d.xml|0609007_2014_3.xml|draft|7|a.xml",
                            "e.xml|0601012_2014_3.xml|report|5|b.xml", "f.xml|0601012_2014_3.xml|report|5|b.xml"}
             << QStringList{twice.arg("7", "0609007_2014_3.xml", "a.xml, d.xml"),
-                           twice.arg("5", "0601012_2014_3.xml", "b.xml, e.xml, f.xml")};
+                           twice.arg("5", "0601012_2014_3.xml", "b.xml, e.xml, f.xml")} << QStringList();
+        QTest::newRow("lost numbers in a file named with %2")
+            << QByteArrayList{"a%2.xml", g1, "1"} << QStringList{"a%2.xml|0601012_2014_3.xml|report|1|"}
+            << QStringList{QStringLiteral("Предупреждение: в файле a%2.xml не учтено чисел: 1")} << QStringList();
+
+        const QString earlier = QStringLiteral("Предупреждение: файл %1 похож на сводный отчет прошлого запуска "
+                                               "(имя сводного отчета, ОКПО головной организации %2): его числа "
+                                               "учтены еще раз");
+        const QString into = QStringLiteral("Предупреждение: сводные отчеты записаны в папку с отчетами; при "
+                                            "следующем запуске они будут просуммированы вместе с отчетами");
+        const QStringList head{"out", "01000001"};
+        QTest::newRow("an earlier run's summed report read back")
+            << QByteArrayList{"a.xml", g1, "5", "0601012_2014_3.xml", g1, "01000001"}
+            << QStringList{"0601012_2014_3.xml|0601012_2014_3.xml|report|01000001||looks summed", "a.xml|0601012_2014_3.xml|report|5|"}
+            << QStringList{earlier.arg("0601012_2014_3.xml", "01000001")} << head;
+        QTest::newRow("its name in upper case")
+            << QByteArrayList{"0601012_2014_3.XML", g1, "01000001"}
+            << QStringList{"0601012_2014_3.XML|0601012_2014_3.xml|report|01000001||looks summed"}
+            << QStringList{earlier.arg("0601012_2014_3.XML", "01000001")} << head;
+        QTest::newRow("a head office's own report")
+            << QByteArrayList{"01000001_0601012_2014_3.xml", g1, "01000001"}
+            << QStringList{"01000001_0601012_2014_3.xml|0601012_2014_3.xml|report|01000001|"} << QStringList() << head;
+        QTest::newRow("summed names, but not its okpo or not its own group's")
+            << QByteArrayList{"0601012_2014_3.xml", g1, " 01000001", "0609007_2014_3.xml", g1, "01000001"}
+            << QStringList{"0601012_2014_3.xml|0601012_2014_3.xml|report| 01000001|",
+                           "0609007_2014_3.xml|0601012_2014_3.xml|report|01000001|"}
+            << QStringList() << head;
+        QTest::newRow("no head organisation's code")
+            << QByteArrayList{"0601012_2014_3.xml", g1, "", "0609007_2014_3.xml", g2, "01000001"}
+            << QStringList{"0601012_2014_3.xml|0601012_2014_3.xml|report||", "0609007_2014_3.xml|0609007_2014_3.xml|report|01000001|"}
+            << QStringList() << QStringList{"out", ""};
+        QTest::newRow("output not told")
+            << QByteArrayList{"0601012_2014_3.xml", g1, "01000001"}
+            << QStringList{"0601012_2014_3.xml|0601012_2014_3.xml|report|01000001|"} << QStringList() << QStringList();
+        QTest::newRow("into the folder read, the second time: the last warning")
+            << QByteArrayList{"0601012_2014_3.xml", g1, "01000001", "a.xml", g1, "5", "b.xml", g1, "5"}
+            << QStringList{"0601012_2014_3.xml|0601012_2014_3.xml|report|01000001||looks summed",
+                           "a.xml|0601012_2014_3.xml|report|5|", "b.xml|0601012_2014_3.xml|report|5|a.xml"}
+            << QStringList{twice.arg("5", "0601012_2014_3.xml", "a.xml, b.xml"),
+                           earlier.arg("0601012_2014_3.xml", "01000001"), into}
+            << QStringList{"in", "01000001"};
+        const QByteArrayList one{"a.xml", g1, "5"};
+        const QStringList oneRecord{"a.xml|0601012_2014_3.xml|report|5|"};
+        QTest::newRow("into the folder read, through a link")
+            << one << oneRecord << QStringList{into} << QStringList{"link/", "1"};
+        QTest::newRow("into the folder read, named by a folder yet to be made")
+            << one << oneRecord << QStringList{into} << QStringList{"in/new/..", "1"};
+        QTest::newRow("into a new folder inside the folder read")
+            << one << oneRecord << QStringList() << QStringList{"link/new", "1"};
     }
     void registerAndWarnings()
     {
         QFETCH(QByteArrayList, files);
         QFETCH(QStringList, records);
         QFETCH(QStringList, warnings);
+        QFETCH(QStringList, output);
 
-        QTemporaryDir dir;
-        QVERIFY(dir.isValid());
+        QTemporaryDir base;
+        QVERIFY(base.isValid());
+        const QDir dir(base.filePath("in"));
+        QVERIFY(QDir().mkpath(dir.path()));
+        QVERIFY(QFile::link(dir.path(), base.filePath("link")));
         for (qsizetype i = 0; i < files.size(); i += 3) {
             const QByteArray root = files[i] == "d.xml" ? "draft" : "report";
             // The last okpo item of a file is its own.
             const QByteArray items = files[i + 2] == "-" ? ""
                     : "<item name=\"okpo\" value=\"x\"/><item name=\"okpo\" value=\"" + files[i + 2] + "\"/>";
+            // A file named with a '%' loses a number too, for its warning.
+            const QByteArray cols = files[i].contains('%') ? "<col code=\"1\">1</col><col code=\"2\">1 234</col>"
+                                                           : "<col code=\"1\">1</col>";
             QVERIFY(tu::writeFile(dir.filePath(files[i]), "<" + root + " " + files[i + 1] + ">" + items
-                                                                + oneRow("<col code=\"1\">1</col>") + "</" + root + ">"));
+                                                                + oneRow(cols) + "</" + root + ">"));
         }
         Summer summer;
+        if (!output.isEmpty())
+            summer.setOutput(base.filePath(output.first()), output.last());
         QVERIFY(summer.readReports(dir.path()));
         QStringList seen;
         for (const FileRecord &r : summer.fileRecords()) {
             QCOMPARE(r.hasOkpo, files[files.indexOf(r.name.toUtf8()) + 2] != "-");
-            seen << QStringList{r.name, r.outputName, r.elementText(), r.okpo, r.sameOkpoAs}.join('|');
+            QStringList fields{r.name, r.outputName, r.elementText(), r.okpo, r.sameOkpoAs};
+            if (r.looksSummed)
+                fields << "looks summed";
+            seen << fields.join('|');
         }
         QCOMPARE(seen, records);
         QCOMPARE(summer.warnings(), warnings);

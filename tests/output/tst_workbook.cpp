@@ -84,6 +84,24 @@ Grid sheetGrid(const QByteArray &xml)
     return grid;
 }
 
+// The rows of a sheet, from 0, whose first cell has a format: the header's
+// is bold, a row a warning concerns is filled, others have none.
+QList<int> formattedRows(const QByteArray &xml)
+{
+    QList<int> rows;
+    QXmlStreamReader r(xml);
+    while (!r.atEnd()) {
+        if (r.readNext() != QXmlStreamReader::StartElement || r.name() != QLatin1String("c"))
+            continue;
+        int row = 0;
+        int col = 0;
+        cellAt(r.attributes().value(QLatin1String("r")), &row, &col);
+        if (col == 0 && r.attributes().hasAttribute(QLatin1String("s")))
+            rows.append(row);
+    }
+    return rows;
+}
+
 QStringList sheetNamesOf(const QString &zip)
 {
     QStringList names;
@@ -232,6 +250,40 @@ private slots:
             warnings.append({QStringLiteral("t:") + line});
         QCOMPARE(warnings.size(), 2);
         QCOMPARE(sheet(zip, 2), warnings);
+    }
+
+    // The register's rows a warning concerns are filled: both files of a
+    // report sent twice, a file with lost numbers, a file that looks like an
+    // earlier run's summed report; a head office's own report is not.
+    void registerMarks_data()
+    {
+        QTest::addColumn<QByteArrayList>("files"); // name, okpo, value; the head organisation's code is 1
+        QTest::addColumn<QList<int>>("marked");    // rows from 1, the header being 0
+        QTest::newRow("sent twice, lost numbers")
+            << QByteArrayList{"a.xml", "7", "5", "b.xml", "8", "1 234", "c.xml", "7", "5", "d.xml", "9", "5"}
+            << QList<int>{1, 2, 3};
+        QTest::newRow("an earlier run's summed report")
+            << QByteArrayList{"a.xml", "7", "5", "F_1_1.xml", "1", "5"} << QList<int>{2};
+        QTest::newRow("a head office's own report") << QByteArrayList{"1_F_1_1.xml", "1", "5"} << QList<int>();
+    }
+    void registerMarks()
+    {
+        QFETCH(QByteArrayList, files);
+        QFETCH(QList<int>, marked);
+        const QString in = fresh();
+        for (qsizetype i = 0; i < files.size(); i += 3) {
+            QVERIFY(tu::writeFile(in + "/" + files[i],
+                                  tu::report("code=\"F\" year=\"1\" period=\"1\"",
+                                             "<item name=\"okpo\" value=\"" + files[i + 1] + "\"/>"
+                                                 + tu::cell("1", "1", "1", files[i + 2]))));
+        }
+        Summer summer;
+        summer.setOutput(in + "/out", QStringLiteral("1"));
+        QVERIFY(summer.readReports(in));
+        const QString zip = in + "/w.xlsx";
+        Workbook wb(summer.runRecord(), QStringLiteral("1"));
+        QVERIFY2(wb.write(zip), qPrintable(wb.lastError()));
+        QCOMPARE(formattedRows(unzipped(zip, QStringLiteral("xl/worksheets/sheet1.xml"))), QList<int>{0} + marked);
     }
 
     void noWarnings()
@@ -400,24 +452,32 @@ private slots:
         QTest::addColumn<QString>("target");
         QTest::addColumn<int>("cols");
         QTest::addColumn<QString>("reason"); // after the file's name
-        QTest::newRow("folder missing") << "missing/w.xlsx" << 1 << QString();
-        QTest::newRow("a folder") << "." << 1 << QString();
-        QTest::newRow("disk full") << "/dev/full" << 1 << QString();
-        QTest::newRow("as many columns as a sheet has") << "w.xlsx" << 16380 << QString();
+        QTest::addColumn<QByteArray>("code"); // of the report
+        QTest::newRow("folder missing") << "missing/w.xlsx" << 1 << QString() << QByteArray("F");
+        QTest::newRow("a folder") << "." << 1 << QString() << QByteArray("F");
+        QTest::newRow("disk full") << "/dev/full" << 1 << QString() << QByteArray("F");
+        QTest::newRow("as many columns as a sheet has") << "w.xlsx" << 16380 << QString() << QByteArray("F");
         QTest::newRow("one column too many")
             << "w.xlsx" << 16381
-            << QStringLiteral(": сводный отчет F_2014_1.xml не помещается на лист: столбцов больше 16384");
+            << QStringLiteral(": сводный отчет F_2014_1.xml не помещается на лист: столбцов больше 16384")
+            << QByteArray("F");
+        QTest::newRow("one column too many, %3 in the name")
+            << "w.xlsx" << 16381
+            << QStringLiteral(": сводный отчет F%3_2014_1.xml не помещается на лист: столбцов больше 16384")
+            << QByteArray("F%3");
     }
     void failures()
     {
         QFETCH(QString, target);
         QFETCH(int, cols);
         QFETCH(QString, reason);
+        QFETCH(QByteArray, code);
         const QString in = fresh();
         QByteArray row = "<section code=\"1\"><row code=\"1\">";
         for (int c = 1; c <= cols; ++c)
             row += "<col code=\"" + QByteArray::number(c) + "\">1</col>";
-        QVERIFY(tu::writeFile(in + "/a.xml", tu::plainReport(row + "</row></section>")));
+        QVERIFY(tu::writeFile(in + "/a.xml", tu::report("code=\"" + code + "\" year=\"2014\" period=\"1\"",
+                                                        row + "</row></section>")));
         Summer summer;
         QVERIFY(summer.readReports(in));
         const QString path = target.startsWith('/') ? target : in + "/" + target;
