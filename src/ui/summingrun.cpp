@@ -1,6 +1,6 @@
 #include "summingrun.h"
 
-#include "backgroundtask.h"
+#include "workerthread.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ SummingRun::~SummingRun()
 {
     // The run uses this object's members: it ends before they go.
     stop();
-    delete task;
+    delete thread;
 }
 
 void SummingRun::setEngineSetup(const EngineSetup &setup)
@@ -35,11 +35,12 @@ void SummingRun::setEngineSetup(const EngineSetup &setup)
 
 void SummingRun::start()
 {
-    if (task)
+    if (thread)
         return;
-    task = new BackgroundTask([this] { work(); }, this);
-    connect(task, &BackgroundTask::finished, this, &SummingRun::finished);
-    task->start();
+    thread = new WorkerThread([this] { work(); }, this);
+    // Emitted on the window's thread, once the run's thread has ended.
+    connect(thread, &QThread::finished, this, &SummingRun::finished);
+    thread->start();
 }
 
 void SummingRun::stop()
@@ -52,7 +53,7 @@ void SummingRun::stop()
 
 bool SummingRun::isRunning() const
 {
-    return task && task->isRunning();
+    return thread && !thread->isFinished();
 }
 
 SummingRun::Progress SummingRun::progress() const
@@ -74,6 +75,9 @@ void SummingRun::work()
 {
     Summer summer;
     summer.setProgressHandler([this](const Summer::Progress &progress) { noteProgress(progress); });
+    // Told where the summed reports go, the run warns of its own output read
+    // back and of summed reports written among the reports.
+    summer.setOutput(outputPath, okpo);
     if (const EngineSetup &setup = engineSetup())
         setup(summer);
     {

@@ -13,7 +13,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
-#include "backgroundtask.h"
+#include "workerthread.h"
+#include "outputfile.h"
 
 #include <memory>
 #include <utility>
@@ -160,6 +161,12 @@ void WarningsBox::save()
                              : QFileDialog::getSaveFileName(this, caption, proposed, filter);
     if (path.isEmpty())
         return; // cancelled
+    // Never over a report: a name *.xml in the folder of the reports or of the
+    // summed reports is one.
+    if (const QString refused = outputfile::refusal(path, inputFolder, outputFolder); !refused.isEmpty()) {
+        showWriteError(refused);
+        return;
+    }
 
     saveButton->setText(savingText);
     saveButton->setEnabled(false);
@@ -170,14 +177,14 @@ void WarningsBox::save()
         QString error;
     };
     const auto result = std::make_shared<Result>();
-    saving = new BackgroundTask(
+    saving = new WorkerThread(
         [record = run, okpo = okpo, path, result] {
             Workbook workbook(record, okpo);
             result->ok = workbook.write(path);
             result->error = workbook.lastError();
         },
         this);
-    connect(saving, &BackgroundTask::finished, this, [this, path, result] { saved(path, result->ok, result->error); });
+    connect(saving, &QThread::finished, this, [this, path, result] { saved(path, result->ok, result->error); });
     saving->start();
 }
 
