@@ -1,7 +1,7 @@
 // svodar-cli as a user runs it: exit codes, the texts on stdout and stderr, and the
 // summed files of a small fixture folder compared byte for byte.
 
-#include "../engine/testutil.h"
+#include "testutil.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -6,6 +6,8 @@
 // the expected bytes of a summed report, and a picture of a folder tree to show
 // that a run wrote nothing where it must not.
 
+#include "testfiles.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QDir>
@@ -288,20 +290,8 @@ private:
     bool m_ok = false;
 };
 
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    Writer w(path);
-    w << bytes;
-    return w.close();
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<cannot open ") + path.toUtf8() + ">";
-    return f.readAll();
-}
+using tu::readFile;
+using tu::writeFile;
 
 // The start of a report of group code_year_period, up to its sections.
 inline QByteArray head(const QByteArray &code = "F", const QByteArray &extra = {})
@@ -440,12 +430,8 @@ inline QMap<QString, QString> snapshot(const QString &root, const QStringList &s
     return out;
 }
 
-// The names in a folder, hidden ones included, sorted.
-inline QStringList entries(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                               QDir::Name);
-}
+
+using tu::entries;
 
 // Where the cases make their folders: memory-backed when the machine has it, as
 // the inputs run to hundreds of megabytes and tens of thousands of files.

@@ -1,6 +1,7 @@
 #include "mainform.h"
 #include "summer.h"
 #include "summingrun.h"
+#include "testfiles.h"
 #include "warningsbox.h"
 #include "workbook.h"
 
@@ -136,7 +137,6 @@ QString clean(const QString &path)
 // branch with the given okpo code, if any.
 bool writeReport(const QString &path, const QByteArray &value, const QByteArray &okpo = QByteArray())
 {
-    QFile file(path);
     const QByteArray okpoItem = okpo.isEmpty() ? QByteArray() : "<item name=\"okpo\" value=\"" + okpo + "\"/>";
     const QByteArray xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -144,7 +144,7 @@ bool writeReport(const QString &path, const QByteArray &value, const QByteArray 
         "<title><item name=\"a\" value=\"1\"/>" + okpoItem + "</title>"
         "<sections><section code=\"1\"><row code=\"1\"><col code=\"1\">"
         + value + "</col></row></section></sections></report>\n";
-    return file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size();
+    return tu::writeFile(path, xml);
 }
 
 // An input folder: a.xml (5) and b.xml (7) from the given branches, and
@@ -199,10 +199,10 @@ bool writeGroups(const QString &in, int count)
 {
     bool ok = QDir().mkpath(in);
     for (int i = 0; i < count && ok; ++i) {
-        QFile file(in + QStringLiteral("/r%1.xml").arg(i, 2, 10, QLatin1Char('0')));
-        const QByteArray xml = "<report code=\"0601012\" year=\"" + QByteArray::number(2001 + i)
-            + "\" period=\"3\"><section code=\"1\"><row code=\"1\"><col code=\"1\">1</col></row></section></report>\n";
-        ok = file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size();
+        ok = tu::writeFile(in + QStringLiteral("/r%1.xml").arg(i, 2, 10, QLatin1Char('0')),
+                           "<report code=\"0601012\" year=\"" + QByteArray::number(2001 + i)
+                               + "\" period=\"3\"><section code=\"1\"><row code=\"1\"><col code=\"1\">1</col>"
+                                 "</row></section></report>\n");
     }
     return ok;
 }
@@ -218,7 +218,7 @@ QWidget *button(const QDialog *dialog, const QString &text)
 
 } // namespace
 
-class tst_mainForm : public QObject
+class TestMainForm : public QObject
 {
     Q_OBJECT
 
@@ -255,7 +255,7 @@ private slots:
     void closingTheWindowEndsTheProgram();
 };
 
-void tst_mainForm::window()
+void TestMainForm::window()
 {
     mainForm form;
     QCOMPARE(form.objectName(), QStringLiteral("mainForm"));
@@ -266,7 +266,7 @@ void tst_mainForm::window()
     QCOMPARE(form.centralWidget()->metaObject()->className(), "QWidget");
 }
 
-void tst_mainForm::widgets_data()
+void TestMainForm::widgets_data()
 {
     QTest::addColumn<QString>("className");
     QTest::addColumn<QRect>("geometry");
@@ -288,7 +288,7 @@ void tst_mainForm::widgets_data()
     QTest::newRow("okpoEdit") << "QLineEdit" << QRect(10, 20, 211, 20) << "" << "";
 }
 
-void tst_mainForm::widgets()
+void TestMainForm::widgets()
 {
     QFETCH(QString, className);
     QFETCH(QRect, geometry);
@@ -306,7 +306,7 @@ void tst_mainForm::widgets()
     QVERIFY(!widget->isHidden());
 }
 
-void tst_mainForm::creationOrder()
+void TestMainForm::creationOrder()
 {
     mainForm form;
     // A parent lists its children in the order they were created.
@@ -323,7 +323,7 @@ void tst_mainForm::creationOrder()
     QCOMPARE(created, expected);
 }
 
-void tst_mainForm::widgetsKeepPlaceWhenWindowResizes()
+void TestMainForm::widgetsKeepPlaceWhenWindowResizes()
 {
     mainForm form;
     form.show();
@@ -343,7 +343,7 @@ void tst_mainForm::widgetsKeepPlaceWhenWindowResizes()
     }
 }
 
-void tst_mainForm::tabOrder()
+void TestMainForm::tabOrder()
 {
     mainForm form;
     form.show();
@@ -365,7 +365,7 @@ void tst_mainForm::tabOrder()
     QCOMPARE(walked, expected);
 }
 
-void tst_mainForm::aboutLineFitsAndToggles()
+void TestMainForm::aboutLineFitsAndToggles()
 {
     mainForm form;
     auto *about = child<QLabel>(form, "aboutLabel");
@@ -390,7 +390,7 @@ void tst_mainForm::aboutLineFitsAndToggles()
     }
 }
 
-void tst_mainForm::browseFillsOnlyItsField_data()
+void TestMainForm::browseFillsOnlyItsField_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("field");
@@ -400,7 +400,7 @@ void tst_mainForm::browseFillsOnlyItsField_data()
     QTest::newRow("output") << "outputBrowseButton" << "outputPathEdit" << "inputPathEdit";
 }
 
-void tst_mainForm::browseFillsOnlyItsField()
+void TestMainForm::browseFillsOnlyItsField()
 {
     QFETCH(QString, button);
     QFETCH(QString, field);
@@ -435,7 +435,7 @@ void tst_mainForm::browseFillsOnlyItsField()
     QCOMPARE(edit(form, "okpoEdit")->text(), QStringLiteral("123"));
 }
 
-void tst_mainForm::browseCancelledKeepsTypedText()
+void TestMainForm::browseCancelledKeepsTypedText()
 {
     mainForm form;
     const QString typed = QStringLiteral("  no/such folder ");
@@ -449,7 +449,7 @@ void tst_mainForm::browseCancelledKeepsTypedText()
     QVERIFY(edit(form, "outputPathEdit")->text().isEmpty());
 }
 
-void tst_mainForm::browseIgnoresOtherSenders()
+void TestMainForm::browseIgnoresOtherSenders()
 {
     mainForm form;
     DialogAnswerer answerer;
@@ -467,7 +467,7 @@ void tst_mainForm::browseIgnoresOtherSenders()
     QVERIFY(edit(form, "outputPathEdit")->text().isEmpty());
 }
 
-void tst_mainForm::runSucceeds_data()
+void TestMainForm::runSucceeds_data()
 {
     QTest::addColumn<QString>("okpo");
     QTest::addColumn<QByteArray>("branchA"); // the okpo items of a.xml and b.xml
@@ -496,7 +496,7 @@ void tst_mainForm::runSucceeds_data()
                                   << "Предупреждений: 10\n" + many.mid(1, 10).join('\n');
 }
 
-void tst_mainForm::runSucceeds()
+void TestMainForm::runSucceeds()
 {
     QFETCH(QString, okpo);
     QFETCH(QByteArray, branchA);
@@ -574,39 +574,52 @@ void tst_mainForm::runSucceeds()
     QCOMPARE(edit(form, "outputPathEdit")->text(), out);
 }
 
-void tst_mainForm::warningsBoxSaves_data()
+void TestMainForm::warningsBoxSaves_data()
 {
     QTest::addColumn<bool>("fileDialog"); // the real one, which the answerer cancels
     QTest::addColumn<QString>("answer");  // else the chosen name, below the temporary folder
     QTest::addColumn<bool>("mustFail");
     QTest::addColumn<bool>("closeWhileSaving"); // the box is closed right after the save began
+    QTest::addColumn<bool>("refused"); // a report's name: nothing is written
 
-    QTest::newRow("file dialog cancelled") << true << "" << false << false;
-    QTest::newRow("folder missing") << false << "missing/сводка.xlsx" << true << false;
-    QTest::newRow("output folder") << false << "out/сводка.xlsx" << false << false;
-    QTest::newRow("closed while saving") << false << "out/сводка.xlsx" << false << true;
+    QTest::newRow("file dialog cancelled") << true << "" << false << false << false;
+    QTest::newRow("folder missing") << false << "missing/сводка.xlsx" << true << false << false;
+    QTest::newRow("output folder") << false << "out/сводка.xlsx" << false << false << false;
+    QTest::newRow("closed while saving") << false << "out/сводка.xlsx" << false << true << false;
+    // Never over a report, read or summed: *.xml in either folder is refused.
+    QTest::newRow("an input report") << false << "in/a.xml" << true << false << true;
+    QTest::newRow("a summed report") << false << "out/0601012_2014_3.xml" << true << false << true;
+    QTest::newRow("upper-case .XML") << false << "in/NEW.XML" << true << false << true;
+    QTest::newRow("through a link to the input folder") << false << "link/b.xml" << true << false << true;
+    QTest::newRow("a .csv in the input folder") << false << "in/сводка.csv" << false << false << false;
 }
 
-void tst_mainForm::warningsBoxSaves()
+void TestMainForm::warningsBoxSaves()
 {
     QFETCH(bool, fileDialog);
     QFETCH(QString, answer);
     QFETCH(bool, mustFail);
     QFETCH(bool, closeWhileSaving);
+    QFETCH(bool, refused);
 
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
     const QString in = tmp.filePath("in");
     const QString out = tmp.filePath("out");
     QVERIFY(writeRun(in, "02145678", "02145678", 1));
+    QVERIFY(QFile::link(in, tmp.filePath("link")));
     const QString okpo = QStringLiteral("12345678");
     const QString path = answer.isEmpty() ? QString() : tmp.filePath(answer);
+    const QByteArray before = QFileInfo::exists(path) ? tu::readFile(path) : QByteArray();
 
     // What the workbook does with this run and name, whatever its state: the
     // window must show exactly that.
     QString expectedError;
     qint64 expectedSize = -1;
-    if (!path.isEmpty()) {
+    if (refused) {
+        expectedError = "Нельзя записать " + path
+            + ": файлы *.xml в папке с отчетами и в папке для сводных отчетов — это отчеты";
+    } else if (!path.isEmpty()) {
         Summer summer;
         QVERIFY(summer.readReports(in));
         QDir().mkpath(out);
@@ -668,8 +681,9 @@ void tst_mainForm::warningsBoxSaves()
     click(form, "startButton");
     QTRY_VERIFY(idle(form));
     QVERIFY(stillOpen);
-    QCOMPARE(captionWhileSaving, path.isEmpty() ? QStringLiteral("Сохранить сводку… (enabled)")
-                                                : QStringLiteral("Сохранение… (disabled)"));
+    // A refused name starts no writing at all.
+    QCOMPARE(captionWhileSaving, path.isEmpty() || refused ? QStringLiteral("Сохранить сводку… (enabled)")
+                                                           : QStringLiteral("Сохранение… (disabled)"));
     if (closeWhileSaving) {
         // The box closed itself once the workbook was in place.
         QVERIFY(answerer.seen.isEmpty());
@@ -690,7 +704,13 @@ void tst_mainForm::warningsBoxSaves()
     }
     if (path.isEmpty() || !expectedError.isEmpty()) {
         QVERIFY(saved.isEmpty());
-        QVERIFY(path.isEmpty() || !QFileInfo::exists(path));
+        if (refused) {
+            // The report is as it was: no workbook (a zip) took its place.
+            QVERIFY(!QFileInfo::exists(path) || !tu::readFile(path).startsWith("PK"));
+            QVERIFY(before.isEmpty() || tu::readFile(path) == before);
+        } else {
+            QVERIFY(path.isEmpty() || !QFileInfo::exists(path));
+        }
     }
     if (!expectedError.isEmpty()) {
         const DialogAnswerer::Seen &error = answerer.seen.first();
@@ -702,14 +722,12 @@ void tst_mainForm::warningsBoxSaves()
     }
     if (expectedSize >= 0) {
         QCOMPARE(saved, "Сводка сохранена: " + QDir::toNativeSeparators(path));
-        QFile written(path);
-        QVERIFY(written.open(QIODevice::ReadOnly));
-        QCOMPARE(written.size(), expectedSize);
-        QVERIFY(written.read(4) == QByteArray("PK\x03\x04")); // a zip, as every .xlsx
+        QCOMPARE(QFileInfo(path).size(), expectedSize);
+        QVERIFY(tu::readFile(path).startsWith("PK\x03\x04")); // a zip, as every .xlsx
     }
 }
 
-void tst_mainForm::runFails_data()
+void TestMainForm::runFails_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("output");
@@ -722,7 +740,7 @@ void tst_mainForm::runFails_data()
                                          << "Не получается открыть файл для записи";
 }
 
-void tst_mainForm::runFails()
+void TestMainForm::runFails()
 {
     QFETCH(QString, input);
     QFETCH(QString, output);
@@ -754,7 +772,7 @@ void tst_mainForm::runFails()
     QVERIFY(!QFileInfo::exists(tmp.filePath(output)));
 }
 
-void tst_mainForm::windowDuringRun_data()
+void TestMainForm::windowDuringRun_data()
 {
     QTest::addColumn<bool>("aboutShown"); // the authorship line before the run
 
@@ -762,7 +780,7 @@ void tst_mainForm::windowDuringRun_data()
     QTest::newRow("authorship shown") << true;
 }
 
-void tst_mainForm::windowDuringRun()
+void TestMainForm::windowDuringRun()
 {
     QFETCH(bool, aboutShown);
     QTemporaryDir tmp;
@@ -823,7 +841,7 @@ void tst_mainForm::windowDuringRun()
     QCOMPARE(QDir(tmp.filePath("out")).entryList(QDir::Files).size(), 6);
 }
 
-void tst_mainForm::stopEndsTheRun_data()
+void TestMainForm::stopEndsTheRun_data()
 {
     QTest::addColumn<QString>("when"); // the bar's text that the stop waits for
     QTest::addColumn<bool>("stopped");
@@ -834,7 +852,7 @@ void tst_mainForm::stopEndsTheRun_data()
     QTest::newRow("double click on start") << "" << false;
 }
 
-void tst_mainForm::stopEndsTheRun()
+void TestMainForm::stopEndsTheRun()
 {
     QFETCH(QString, when);
     QFETCH(bool, stopped);
@@ -889,13 +907,11 @@ void tst_mainForm::stopEndsTheRun()
     for (int i = 0; i < n; ++i)
         expected << QStringLiteral("0601012_%1_3.xml").arg(2001 + i);
     QCOMPARE(written, expected);
-    for (const QString &name : expected) {
-        QFile file(QDir(out).filePath(name));
-        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().endsWith("</report>\n"));
-    }
+    for (const QString &name : expected)
+        QVERIFY(tu::readFile(QDir(out).filePath(name)).endsWith("</report>\n"));
 }
 
-void tst_mainForm::closeDuringRun_data()
+void TestMainForm::closeDuringRun_data()
 {
     QTest::addColumn<QString>("answer");
 
@@ -903,7 +919,7 @@ void tst_mainForm::closeDuringRun_data()
     QTest::newRow("go on") << "Продолжить";
 }
 
-void tst_mainForm::closeDuringRun()
+void TestMainForm::closeDuringRun()
 {
     QFETCH(QString, answer);
     QTemporaryDir tmp;
@@ -942,8 +958,7 @@ void tst_mainForm::closeDuringRun()
         // Only whole reports, if any.
         for (const QString &name : QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
             QVERIFY2(name.endsWith(".xml"), qPrintable(name));
-            QFile file(QDir(out).filePath(name));
-            QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().endsWith("</report>\n"));
+            QVERIFY(tu::readFile(QDir(out).filePath(name)).endsWith("</report>\n"));
         }
     } else {
         QTRY_VERIFY_WITH_TIMEOUT(answerer.seen.size() == 1 && idle(form), 10000);
@@ -955,7 +970,7 @@ void tst_mainForm::closeDuringRun()
                                     "Остановить", "Продолжить"}));
 }
 
-void tst_mainForm::dropPutsFolder_data()
+void TestMainForm::dropPutsFolder_data()
 {
     QTest::addColumn<QString>("target"); // the widget dropped on
     QTest::addColumn<QString>("field");  // the field it fills
@@ -973,7 +988,7 @@ void tst_mainForm::dropPutsFolder_data()
     QTest::newRow("web address") << "outputBrowseButton" << "outputPathEdit" << "url:https://example.org/" << "";
 }
 
-void tst_mainForm::dropPutsFolder()
+void TestMainForm::dropPutsFolder()
 {
     QFETCH(QString, target);
     QFETCH(QString, field);
@@ -1009,7 +1024,7 @@ void tst_mainForm::dropPutsFolder()
     QCOMPARE(edit(form, qPrintable(other))->text(), QStringLiteral("typed"));
 }
 
-void tst_mainForm::closingTheWindowEndsTheProgram()
+void TestMainForm::closingTheWindowEndsTheProgram()
 {
     // As the program runs it: the event loop ends with 0 once the window is closed.
     mainForm form;
@@ -1020,5 +1035,5 @@ void tst_mainForm::closingTheWindowEndsTheProgram()
     QVERIFY(!form.isVisible());
 }
 
-QTEST_MAIN(tst_mainForm)
+QTEST_MAIN(TestMainForm)
 #include "tst_mainform.moc"
