@@ -242,6 +242,7 @@ private slots:
     void warningsBoxSaves();
     void runFails_data();
     void runFails();
+    void ownOutputWarns();
 
     void windowDuringRun_data();
     void windowDuringRun();
@@ -770,6 +771,33 @@ void TestMainForm::runFails()
     QCOMPARE(box.parent, form.centralWidget());
     // A failed read writes nothing, not even the output folder.
     QVERIFY(!QFileInfo::exists(tmp.filePath(output)));
+}
+
+void TestMainForm::ownOutputWarns()
+{
+    // Summed into the folder of the reports, twice: the first run says where
+    // its output went, the second that it read that output back.
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString in = tmp.filePath("in");
+    QVERIFY(writeRun(in, "02145678", "02145691", 0));
+    mainForm form;
+    edit(form, "okpoEdit")->setText("12345678");
+    edit(form, "inputPathEdit")->setText(in);
+    edit(form, "outputPathEdit")->setText(in);
+
+    const QString into = QStringLiteral("Предупреждение: сводные отчеты записаны в папку с отчетами; "
+                                        "при следующем запуске они будут просуммированы вместе с отчетами");
+    const QString readBack = QStringLiteral("Предупреждение: файл 0601012_2014_3.xml похож на сводный отчет "
+                                            "прошлого запуска (имя сводного отчета, ОКПО головной организации "
+                                            "12345678): его числа учтены еще раз");
+    for (const QStringList &warnings : {QStringList{into}, QStringList{readBack, into}}) {
+        DialogAnswerer answerer;
+        click(form, "startButton");
+        QTRY_VERIFY(answerer.seen.size() == 1 && idle(form));
+        QCOMPARE(answerer.seen.first().title, QStringLiteral("Есть предупреждения"));
+        QCOMPARE(answerer.seen.first().detailedText, warnings.join('\n'));
+    }
 }
 
 void TestMainForm::windowDuringRun_data()
