@@ -64,14 +64,18 @@ check "control: Section utils, Architecture $(dpkg --print-architecture)" \
 depends=$(field Depends)
 echo "    Depends: $depends"
 depends_on_runtime() {
-    for p in libqt6core6 libqt6widgets6 libexpat1 libxlsxwriter4; do
+    for p in libqt6core6 libqt6widgets6 libexpat1 libxlsxwriter4 qt6-translations-l10n; do
         echo "$depends" | grep -Eq "(^|, )$p( |,|$)" || return 1
     done
 }
-check "control: Depends names Qt, expat and libxlsxwriter" depends_on_runtime
+check "control: Depends names Qt, expat, libxlsxwriter and Qt's translations" depends_on_runtime
 
 dpkg-deb -x "$deb" "$work/root"
 package_cli=$work/root/usr/bin/svodar-cli
+speaks_russian() {
+    help=$("$package_cli" --help) && echo "$help" | grep -q "^Использование:" && ! echo "$help" | grep -q "^Usage:"
+}
+check "packaged svodar-cli --help has Qt's own headings in Russian" speaks_russian
 check "packaged svodar-cli --version gives the package version" \
     test "$("$package_cli" --version)" = "svodar-cli $(field Version)"
 sums_alike() {

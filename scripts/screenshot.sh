@@ -1,22 +1,24 @@
 #!/bin/sh
 # Takes the pictures of the window in docs/; the only script that writes there.
 #
-#   scripts/screenshot.sh [BUILD_DIR]     docs/screenshot.png and docs/screenshot-warnings.png
+#   scripts/screenshot.sh [BUILD_DIR]     docs/screenshot.png, docs/screenshot-running.png and
+#                                         docs/screenshot-warnings.png
 #                                         (BUILD_DIR default: build/ in the repository)
 #   scripts/screenshot.sh windows ZIP     docs/screenshot-windows.png, from a Windows zip
 #                                         that tools/dev.sh windows made
 #
 # The Linux pictures: starts svodar on a virtual X server, photographs its
-# window, sums examples/warnings/ through it, photographs the box that ends the
-# run, and closes it all again. Builds svodar into BUILD_DIR first when it is
-# not there yet.
+# window, photographs it again while it sums a large folder (the sample reports,
+# each under many names) and stops that run, sums examples/warnings/ through
+# it, photographs the box that ends the run, and closes it all again. Builds
+# svodar into BUILD_DIR first when it is not there yet.
 #
 # The Windows picture: unpacks ZIP, starts its svodar.exe under Wine on a
 # virtual X server as tools/windows/smoke.sh does (tools/windows/wine.sh), fills
 # in the three fields with folders on drive D: and photographs the window.
 #
 # Installs the Debian packages it needs when missing: xvfb, xauth, xdotool,
-# imagemagick and a font with Cyrillic letters (fonts-dejavu-core); for the
+# imagemagick, python3 and a font with Cyrillic letters (fonts-dejavu-core); for the
 # Windows picture imagemagick and those tools/windows/wine.sh lists. The Windows
 # picture needs the ru_RU.UTF-8 locale too (tools/dev.sh sets it up).
 set -eu
@@ -78,8 +80,9 @@ BUILD_DIR=$(mkdir -p "${1:-$ROOT/build}" && cd "${1:-$ROOT/build}" && pwd)
 APP="$BUILD_DIR/src/app/svodar"
 OUT="$ROOT/docs/screenshot.png"
 OUT_WARNINGS="$ROOT/docs/screenshot-warnings.png"
+OUT_RUNNING="$ROOT/docs/screenshot-running.png"
 
-[ "${SVODAR_IN_XVFB:-}" = 1 ] || install_packages xvfb xauth xdotool imagemagick fonts-dejavu-core
+[ "${SVODAR_IN_XVFB:-}" = 1 ] || install_packages xvfb xauth xdotool imagemagick python3 fonts-dejavu-core
 
 if [ ! -x "$APP" ]; then
     cmake -S "$ROOT" -B "$BUILD_DIR"
@@ -113,6 +116,13 @@ stop() {
     wait "$pid" 2>/dev/null || true
 }
 
+# type_into X Y TEXT: clicks the field at X,Y of the window and types TEXT.
+type_into() {
+    xdotool mousemove --window "$wid" "$1" "$2" click 1
+    xdotool key ctrl+a
+    xdotool type --delay 5 "$3"
+}
+
 shoot() {
     # The window's fixed pixel layout was drawn for the small Windows dialog
     # font. With the default font of a bare X server two captions do not fit;
@@ -121,17 +131,35 @@ shoot() {
     # No window manager runs here, so the window has no frame: this is exactly
     # the 318x179 client area.
     import -window "$wid" -strip "$OUT.tmp.png"
+
+    # During a run: 70,000 reports, the samples under many names (hard links,
+    # no disk), which take a few seconds; then "Остановить" ends it.
+    big=$(mktemp -d)
+    python3 - "$ROOT/examples/reports" "$big/reports" <<'EOF'
+import os, sys
+source, folder = sys.argv[1], sys.argv[2]
+os.makedirs(folder)
+names = sorted(n for n in os.listdir(source) if n.endswith(".xml"))
+for i in range(10000):
+    for name in names:
+        os.link(os.path.join(source, name), os.path.join(folder, "%05d_%s" % (i, name)))
+EOF
+    type_into 100 30 01000001
+    type_into 100 70 "$big/reports"
+    type_into 100 110 "$big/out"
+    xdotool mousemove --window "$wid" 159 141 click 1
+    sleep 1.5
+    import -window "$wid" -strip "$OUT_RUNNING.tmp.png"
+    xdotool mousemove --window "$wid" 159 141 click 1
+    wait_for 'Остановлено' > /dev/null
     stop
+    rm -rf "$big"
 
     # The box with warnings is laid out for its font, so it is taken at the
     # server's own 96 dpi. Sum the example with warnings: click into each field
     # (at its fixed place in the window) and type, then press "Старт!".
     start 96 'Сводарь 1\.2'
     out_dir=$(mktemp -d)
-    type_into() {
-        xdotool mousemove --window "$wid" "$1" "$2" click 1
-        xdotool type --delay 5 "$3"
-    }
     type_into 100 30 01000001
     type_into 100 70 "$ROOT/examples/warnings"
     type_into 100 110 "$out_dir"
@@ -142,6 +170,7 @@ shoot() {
     rm -rf "$out_dir"
 
     mv "$OUT.tmp.png" "$OUT"
+    mv "$OUT_RUNNING.tmp.png" "$OUT_RUNNING"
     mv "$OUT_WARNINGS.tmp.png" "$OUT_WARNINGS"
 }
 
@@ -149,5 +178,5 @@ if [ "${SVODAR_IN_XVFB:-}" = 1 ]; then
     shoot
 else
     SVODAR_IN_XVFB=1 xvfb-run -a -s "-screen 0 640x480x24" "$SCRIPT" "$BUILD_DIR"
-    echo "Wrote $OUT and $OUT_WARNINGS"
+    echo "Wrote $OUT, $OUT_RUNNING and $OUT_WARNINGS"
 fi

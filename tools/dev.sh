@@ -16,8 +16,9 @@ cd "$(dirname "$0")/.."
 # shellcheck source=tools/lib.sh
 . tools/lib.sh
 BUILD_DIR=${BUILD_DIR:-build}
-PACKAGES="cmake g++ make pkgconf qt6-base-dev libexpat1-dev expat libxlsxwriter-dev
-          locales desktop-file-utils appstream unzip"
+# qt6-translations-l10n: Qt's own texts in Russian, which both programs load.
+PACKAGES="cmake g++ make pkgconf qt6-base-dev qt6-translations-l10n libexpat1-dev expat
+          libxlsxwriter-dev locales desktop-file-utils appstream unzip"
 # The fuzzer needs clang and its runtime.
 TEST_PACKAGES="clang libclang-rt-14-dev"
 # The Debian package: dpkg-shlibdeps, man page, and the package checks.

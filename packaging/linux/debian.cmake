@@ -47,7 +47,10 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${SVODAR_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends comes from dpkg-shlibdeps. The X11 and offscreen platform plugins
-# ship in libqt6gui6, which libqt6widgets6 brings in.
+# ship in libqt6gui6, which libqt6widgets6 brings in. Qt's own texts in
+# Russian (dialogs, menus, the command line's help) are no library, so they
+# are named here; dpkg-shlibdeps adds the libraries after them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-translations-l10n)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 
 include(CPack)

@@ -2,6 +2,9 @@
 # window takes no options); svodar-cli.1 is made by help2man from the built
 # program's --help and --version, so it cannot fall behind its options. Without
 # help2man, or when the program cannot run here (cross-compiling), it is left out.
+# The help is Russian, Qt's headings too ("Использование:", "Параметры:"), so
+# help2man reads it in its Russian locale, and the page's headings are Russian
+# (the sections of svodar-cli.h2m are named as help2man names them there).
 find_program(GZIP_EXECUTABLE gzip REQUIRED)
 find_program(HELP2MAN_EXECUTABLE help2man)
 
@@ -15,7 +18,7 @@ add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/svodar.1.gz
 if(HELP2MAN_EXECUTABLE AND NOT CMAKE_CROSSCOMPILING)
     set(include_file ${CMAKE_CURRENT_SOURCE_DIR}/linux/svodar-cli.h2m)
     add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/svodar-cli.1.gz
-        COMMAND ${HELP2MAN_EXECUTABLE} --no-info --section=1 --locale=C.UTF-8
+        COMMAND ${HELP2MAN_EXECUTABLE} --no-info --section=1 --locale=ru_RU.UTF-8
                 --include=${include_file} --output=svodar-cli.1
                 $<TARGET_FILE:svodar-cli>
         COMMAND ${GZIP_EXECUTABLE} -9nf svodar-cli.1

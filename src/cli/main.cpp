@@ -6,6 +6,7 @@
 #include "messages.h"
 #include "outputfile.h"
 #include "progress.h"
+#include "qttranslation.h"
 #include "summer.h"
 #include "workbook.h"
 
@@ -232,6 +233,8 @@ ExitCode run(const Options &options)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // Before any text is made: the help's headings are Qt's own.
+    qttranslation::install(&app);
     QCoreApplication::setApplicationName(QStringLiteral("svodar-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(SVODAR_VERSION));
 

@@ -72,15 +72,8 @@ void Grid::pop(bool isSection)
     (isSection ? openSections : openRows) -= 1;
 }
 
-bool Grid::addCell(quint32 col, double value, bool mayHandOver)
+bool Grid::addCellAnyNesting(quint32 col, double value, bool mayHandOver)
 {
-    // The usual file: one section with one row open in it.
-    if (!nested && validSections.size() == 1 && validRows.size() == 1
-        && validRows.front() > validSections.front()) {
-        report->cells.push_back({rowFor(validSections.front(), validRows.front()), col, value});
-        handOver(mayHandOver);
-        return true;
-    }
     // The valid rows open below the section of frame i.
     auto rowsBelow = [this](int i) { return std::upper_bound(validRows.begin(), validRows.end(), i); };
     if (nested) {
@@ -119,23 +112,19 @@ void Grid::finishOrder()
     order.clear();
 }
 
-void Grid::handOver(bool mayHandOver)
+void Grid::handOverPart()
 {
-    if (!nested && mayHandOver && *sink && report->cells.size() >= PartCells) {
-        const auto sent = quint32(report->rows.size());
-        (*sink)(*report);
-        report->rowBase += sent;
-        report->rows.clear();
-        report->cells.clear();
-        report->cells.reserve(PartCells); // the next part is as large
-    }
+    const auto sent = quint32(report->rows.size());
+    (*sink)(*report);
+    report->rowBase += sent;
+    report->rows.clear();
+    report->cells.clear();
+    report->cells.reserve(PartCells); // the next part is as large
 }
 
-quint32 Grid::rowFor(int sectionFrame, int rowFrame)
+quint32 Grid::newRow(int sectionFrame, int rowFrame)
 {
     Frame &row = frames[rowFrame];
-    if (row.cachedSection == sectionFrame)
-        return row.cachedRow;
     RowKey key;
     key.code = row.code;
     key.s1 = QString::fromUtf8(row.s[0]);

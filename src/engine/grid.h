@@ -55,21 +55,44 @@ public:
     const Frame *innermostRow() const { return innerRow >= 0 ? &frames[innerRow] : nullptr; }
 
     // Adds a value once for each valid section and valid row below it; false
-    // when a nested file would hold more cells than it may.
-    bool addCell(quint32 col, double value, bool mayHandOver);
+    // when a nested file would hold more cells than it may. Called for every
+    // value of a file, so the usual file's way is here, to be inlined.
+    bool addCell(quint32 col, double value, bool mayHandOver)
+    {
+        // The usual file: one section with one row open in it.
+        if (!nested && validSections.size() == 1 && validRows.size() == 1
+            && validRows.front() > validSections.front()) {
+            report->cells.push_back({rowFor(validSections.front(), validRows.front()), col, value});
+            handOver(mayHandOver);
+            return true;
+        }
+        return addCellAnyNesting(col, value, mayHandOver);
+    }
 
     // Puts the cells read since the first nesting into walk order.
     void finishOrder();
 
 private:
+    bool addCellAnyNesting(quint32 col, double value, bool mayHandOver);
+
     // Hands the cells gathered so far over as a part, once there are enough
     // of them and nothing before them can come later.
-    void handOver(bool mayHandOver);
+    void handOver(bool mayHandOver)
+    {
+        if (!nested && mayHandOver && *sink && report->cells.size() >= PartCells)
+            handOverPart();
+    }
+    void handOverPart();
 
     // The index of the row that a cell in row frame rowFrame adds to under the
     // section of frame sectionFrame. Each row element gets its own entry; the
     // store brings equal rows together.
-    quint32 rowFor(int sectionFrame, int rowFrame);
+    quint32 rowFor(int sectionFrame, int rowFrame)
+    {
+        const Frame &row = frames[rowFrame];
+        return row.cachedSection == sectionFrame ? row.cachedRow : newRow(sectionFrame, rowFrame);
+    }
+    quint32 newRow(int sectionFrame, int rowFrame);
 
     ParsedReport *report = nullptr;
     const FilePartSink *sink = nullptr;

@@ -104,13 +104,15 @@ void ReportWalk::start(ParsedReport *target, const FilePartSink *sink, int keep)
     XML_SetCharacterDataHandler(xml, nullptr);
 }
 
-void ReportWalk::setAwaiting(bool on)
+// The handlers below run for every element and text of a file: they are
+// inline, each called only here, so that they cost no call of their own.
+inline void ReportWalk::setAwaiting(bool on)
 {
     awaiting = on;
     XML_SetCharacterDataHandler(xml, on ? onText : nullptr);
 }
 
-void ReportWalk::boundary(Boundary kind)
+inline void ReportWalk::boundary(Boundary kind)
 {
     if (!awaiting)
         return;
@@ -124,7 +126,7 @@ void ReportWalk::boundary(Boundary kind)
         setAwaiting(false); // the first child is no text, or there is none
 }
 
-void ReportWalk::decide()
+inline void ReportWalk::decide()
 {
     setAwaiting(false);
     inCdata = false;
@@ -138,7 +140,7 @@ void ReportWalk::decide()
     text.clear();
 }
 
-void ReportWalk::startElement(const XML_Char *name, const XML_Char **atts)
+inline void ReportWalk::startElement(const XML_Char *name, const XML_Char **atts)
 {
     boundary(Boundary::Start);
     ++elementCount;
@@ -197,7 +199,7 @@ void ReportWalk::startElement(const XML_Char *name, const XML_Char **atts)
     }
 }
 
-void ReportWalk::startCol(const XML_Char **atts)
+inline void ReportWalk::startCol(const XML_Char **atts)
 {
     const std::string_view code = textOf(attribute(atts, "code"));
     const bool codeValid = code.data() && numbers::parseCode(code, &colCode);
@@ -217,7 +219,7 @@ void ReportWalk::startCol(const XML_Char **atts)
     setAwaiting(true);
 }
 
-void ReportWalk::endElement(const XML_Char *name)
+inline void ReportWalk::endElement(const XML_Char *name)
 {
     boundary(Boundary::End);
     --elementDepth;

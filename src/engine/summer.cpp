@@ -25,15 +25,22 @@ namespace {
 // left out, sorted by their lower-cased names, code unit by code unit. Names that
 // differ only in case keep a fixed order too. Entries of every kind are listed
 // (a sub-folder, a FIFO, a dangling link); the reading passes over all but files.
+//
+// The names are matched here rather than by QDir's name filters, which match
+// through QRegularExpression: that leaves a PCRE2 stack in a thread_local of
+// the calling thread, and with MinGW's emulated thread-local storage its
+// destructor runs after the storage is freed, so a Windows program that lists
+// the folder on a thread of its own crashes or hangs when that thread ends.
 QStringList listReports(const QDir &dir)
 {
-    QStringList names = dir.entryList({QStringLiteral("*.xml")},
-                                      QDir::Files | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot,
+    QStringList names = dir.entryList(QDir::Files | QDir::Dirs | QDir::System | QDir::NoDotAndDotDot,
                                       QDir::Unsorted);
     std::vector<std::pair<QString, QString>> keyed;
     keyed.reserve(std::size_t(names.size()));
-    for (const QString &name : std::as_const(names))
-        keyed.emplace_back(name.toLower(), name);
+    for (const QString &name : std::as_const(names)) {
+        if (name.endsWith(QLatin1String(".xml"), Qt::CaseInsensitive))
+            keyed.emplace_back(name.toLower(), name);
+    }
     std::sort(keyed.begin(), keyed.end());
     names.clear();
     for (auto &k : keyed)

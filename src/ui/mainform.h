@@ -1,12 +1,17 @@
 #ifndef MAINFORM_H
 #define MAINFORM_H
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 class QLabel;
 class QLineEdit;
+class QMimeData;
+class QProgressBar;
 class QPushButton;
+class QTimer;
 class QWidget;
+class SummingRun;
 
 // The widgets of the main window, one pointer each, in the order they are
 // created. The pointers do not own anything: centralwidget belongs to the
@@ -32,7 +37,8 @@ struct mainFormWidgets
 
 // The program's only window: the OKPO code, the input and output folders,
 // and the buttons that browse for the folders, run the summing and show
-// the authorship line.
+// the authorship line. The summing runs on a thread of its own: meanwhile the
+// window shows how far it has come and its start button stops it.
 class mainForm : public QMainWindow
 {
     Q_OBJECT
@@ -45,13 +51,39 @@ public slots:
     // Shared by both browse buttons; the sender's object name says which
     // field gets the chosen folder.
     void btBrowseClick();
-    // Sums the reports of the input folder into the output folder.
+    // Starts summing the reports of the input folder into the output
+    // folder; while a run goes on, stops it.
     void btRunClick();
     // Shows or hides the authorship line.
     void btAboutClick();
 
+protected:
+    // Closing during a run asks whether to stop it first.
+    void closeEvent(QCloseEvent *event) override;
+    // Folders dropped on the folder fields and their browse buttons.
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
+    void startRun();
+    void runFinished();
+    void showOutcome(const SummingRun &run);
+    void showProgress();
+    // Disables the fields and shows the progress bar in the about line's
+    // place while a run goes on; puts everything back as it was after.
+    void setRunning(bool running);
+    QLineEdit *dropTarget(const QObject *watched) const;
+
     mainFormWidgets ui;
+
+    // While a run goes on:
+    SummingRun *run = nullptr;
+    QProgressBar *progressBar = nullptr;
+    QTimer *progressTimer = nullptr;
+    QElapsedTimer runClock;
+    bool aboutWasVisible = false;
+    bool asking = false;         // the close question is open
+    bool finishedWhileAsking = false;
+    bool closeAfterRun = false;  // the user chose to stop and close
 };
 
 #endif // MAINFORM_H

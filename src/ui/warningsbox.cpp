@@ -13,13 +13,18 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include "workerthread.h"
+#include "outputfile.h"
 
+#include <memory>
 #include <utility>
 
 namespace {
 
 const QString showDetailsText = QStringLiteral("Подробности…");
 const QString hideDetailsText = QStringLiteral("Скрыть подробности");
+const QString saveText = QStringLiteral("Сохранить сводку…");
+const QString savingText = QStringLiteral("Сохранение…");
 
 WarningsBox::FileNameAsker &fileNameAsker()
 {
@@ -52,11 +57,13 @@ QLabel *plainLabel(const QString &name, const QString &text, QWidget *parent)
 
 } // namespace
 
-WarningsBox::WarningsBox(RunRecord run, const QString &okpo, const QString &defaultPath, QWidget *parent)
+WarningsBox::WarningsBox(RunRecord run, const QString &okpo, const QString &inputFolder,
+                         const QString &outputFolder, QWidget *parent)
     : QDialog(parent)
     , run(std::move(run))
     , okpo(okpo)
-    , defaultPath(defaultPath)
+    , inputFolder(inputFolder)
+    , outputFolder(outputFolder)
 {
     setObjectName(QStringLiteral("warningsBox"));
     setWindowTitle(QStringLiteral("Есть предупреждения"));
@@ -80,8 +87,7 @@ WarningsBox::WarningsBox(RunRecord run, const QString &okpo, const QString &defa
     buttons->setObjectName(QStringLiteral("buttonBox"));
     detailsButton = buttons->addButton(showDetailsText, QDialogButtonBox::ActionRole);
     detailsButton->setObjectName(QStringLiteral("detailsButton"));
-    QPushButton *saveButton = buttons->addButton(QStringLiteral("Сохранить сводку…"),
-                                                 QDialogButtonBox::ActionRole);
+    saveButton = buttons->addButton(saveText, QDialogButtonBox::ActionRole);
     saveButton->setObjectName(QStringLiteral("saveButton"));
     QPushButton *okButton = buttons->addButton(QStringLiteral("ОК"), QDialogButtonBox::AcceptRole);
     okButton->setObjectName(QStringLiteral("okButton"));
@@ -118,7 +124,20 @@ WarningsBox::WarningsBox(RunRecord run, const QString &okpo, const QString &defa
     grid->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-WarningsBox::~WarningsBox() = default;
+WarningsBox::~WarningsBox()
+{
+    delete saving; // waits for a workbook still being written
+}
+
+void WarningsBox::done(int result)
+{
+    if (saving) {
+        closeWhenSaved = true;
+        closeResult = result;
+        return;
+    }
+    QDialog::done(result);
+}
 
 void WarningsBox::setFileNameAsker(const FileNameAsker &asker)
 {
@@ -136,21 +155,59 @@ void WarningsBox::save()
 {
     const QString caption = QStringLiteral("Сохранить сводку");
     const QString filter = QStringLiteral("Книга Excel (*.xlsx)");
+    const QString proposed = QDir(outputFolder).filePath(QStringLiteral("сводка.xlsx"));
     const FileNameAsker &ask = fileNameAsker();
-    const QString path = ask ? ask(this, caption, defaultPath, filter)
-                             : QFileDialog::getSaveFileName(this, caption, defaultPath, filter);
+    const QString path = ask ? ask(this, caption, proposed, filter)
+                             : QFileDialog::getSaveFileName(this, caption, proposed, filter);
     if (path.isEmpty())
         return; // cancelled
-
-    Workbook workbook(run, okpo);
-    if (!workbook.write(path)) {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка записи"), workbook.lastError(),
-                        QMessageBox::NoButton, this);
-        box.setTextFormat(Qt::PlainText);
-        box.addButton(QStringLiteral("ОК"), QMessageBox::AcceptRole);
-        box.exec();
+    // Never over a report: a name *.xml in the folder of the reports or of the
+    // summed reports is one.
+    if (const QString refused = outputfile::refusal(path, inputFolder, outputFolder); !refused.isEmpty()) {
+        showWriteError(refused);
         return;
     }
-    savedLabel->setText(QStringLiteral("Сводка сохранена: ") + QDir::toNativeSeparators(path));
-    savedLabel->show();
+
+    saveButton->setText(savingText);
+    saveButton->setEnabled(false);
+    savedLabel->hide();
+    struct Result
+    {
+        bool ok = false;
+        QString error;
+    };
+    const auto result = std::make_shared<Result>();
+    saving = new WorkerThread(
+        [record = run, okpo = okpo, path, result] {
+            Workbook workbook(record, okpo);
+            result->ok = workbook.write(path);
+            result->error = workbook.lastError();
+        },
+        this);
+    connect(saving, &QThread::finished, this, [this, path, result] { saved(path, result->ok, result->error); });
+    saving->start();
+}
+
+void WarningsBox::saved(const QString &path, bool ok, const QString &error)
+{
+    saving->deleteLater();
+    saving = nullptr;
+    saveButton->setText(saveText);
+    saveButton->setEnabled(true);
+    if (ok) {
+        savedLabel->setText(QStringLiteral("Сводка сохранена: ") + QDir::toNativeSeparators(path));
+        savedLabel->show();
+    } else {
+        showWriteError(error);
+    }
+    if (closeWhenSaved)
+        QDialog::done(closeResult);
+}
+
+void WarningsBox::showWriteError(const QString &text)
+{
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ошибка записи"), text, QMessageBox::NoButton, this);
+    box.setTextFormat(Qt::PlainText);
+    box.addButton(QStringLiteral("ОК"), QMessageBox::AcceptRole);
+    box.exec();
 }

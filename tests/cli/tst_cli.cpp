@@ -1,10 +1,11 @@
 // svodar-cli as a user runs it: exit codes, the texts on stdout and stderr, and the
 // summed files of a small fixture folder compared byte for byte.
 
-#include "../engine/testutil.h"
+#include "testutil.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -29,11 +30,11 @@ struct Result
     QByteArray err;
 };
 
-Result runCli(const QStringList &args, const QString &workDir = QString(),
-              const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+Result runProgram(const QString &program, const QStringList &args, const QString &workDir = QString(),
+                  const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
-    p.setProgram(QStringLiteral(SVODAR_CLI_PATH));
+    p.setProgram(program);
     p.setArguments(args);
     p.setProcessEnvironment(env);
     if (!workDir.isEmpty())
@@ -53,6 +54,12 @@ Result runCli(const QStringList &args, const QString &workDir = QString(),
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
     return r;
+}
+
+Result runCli(const QStringList &args, const QString &workDir = QString(),
+              const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+{
+    return runProgram(QStringLiteral(SVODAR_CLI_PATH), args, workDir, env);
 }
 
 // The text of stderr without one final line end.
@@ -563,6 +570,63 @@ private slots:
         QVERIFY2(version.out.startsWith("svodar-cli ") && version.out.endsWith("\n")
                          && version.out.count('\n') == 1,
                  version.out.constData());
+    }
+
+    // Qt's own words in the help are Russian too, whatever the system's
+    // language: from Qt's translations folder, or from translations/ beside
+    // the program, as the Windows packages carry it. Without either the
+    // program still runs, in Qt's English.
+    void qtTextsInRussian_data()
+    {
+        QTest::addColumn<bool>("copied");  // a copy of svodar-cli in a folder of its own
+        QTest::addColumn<bool>("beside");  // with translations/qtbase_ru.qm next to it
+        QTest::addColumn<bool>("qtFolder"); // Qt's own translations folder in sight
+        QTest::addColumn<bool>("russian");
+
+        QTest::newRow("build tree") << false << false << true << true;
+        QTest::newRow("beside the program") << true << true << false << true;
+        QTest::newRow("beside the program and in Qt's folder") << true << true << true << true;
+        QTest::newRow("nowhere") << true << false << false << false;
+    }
+
+    void qtTextsInRussian()
+    {
+        QFETCH(bool, copied);
+        QFETCH(bool, beside);
+        QFETCH(bool, qtFolder);
+        QFETCH(bool, russian);
+        const QString qm = QDir(QLibraryInfo::path(QLibraryInfo::TranslationsPath)).filePath("qtbase_ru.qm");
+        if (!QFileInfo::exists(qm))
+            QSKIP("Qt's Russian translation is not installed (Debian: qt6-translations-l10n)");
+
+        QString program = QStringLiteral(SVODAR_CLI_PATH);
+        QTemporaryDir tmp;
+        if (copied) {
+            // An installed layout of its own: qt.conf beside the program
+            // tells Qt where its translations are, here nowhere.
+            QVERIFY(tmp.isValid());
+            program = tmp.filePath("svodar-cli");
+            QVERIFY(QFile::copy(QStringLiteral(SVODAR_CLI_PATH), program));
+            if (beside) {
+                QVERIFY(QDir(tmp.path()).mkdir("translations"));
+                QVERIFY(QFile::copy(qm, tmp.filePath("translations/qtbase_ru.qm")));
+            }
+            if (!qtFolder)
+                QVERIFY(tu::writeFile(tmp.filePath("qt.conf"), "[Paths]\nTranslations=" + tmp.filePath("none").toUtf8() + "\n"));
+        }
+        QProcessEnvironment english = QProcessEnvironment::systemEnvironment();
+        english.insert("LANG", "C.UTF-8");
+        english.insert("LC_ALL", "C.UTF-8");
+        english.insert("LANGUAGE", "en");
+        const Result help = runProgram(program, {"--help"}, QString(), english);
+        QVERIFY2(help.normalExit && help.exitCode == 0, qPrintable(describe(help)));
+        const QString text = QString::fromUtf8(help.out);
+        for (const char *english : {"Usage:", "Options:", "Arguments:", "Displays"})
+            QVERIFY2(text.contains(QLatin1String(english)) != russian, qPrintable(text));
+        for (const QString &russianWord : {QStringLiteral("Использование:"), QStringLiteral("Параметры:")})
+            QVERIFY2(text.contains(russianWord) == russian, qPrintable(text));
+        // Our own texts are Russian either way.
+        QVERIFY(text.contains(QStringLiteral("Код ОКПО головной организации.")));
     }
 
     void emptyArgumentsMeanCurrentFolder()

@@ -3,6 +3,7 @@
 
 #include "reportreader.h"
 #include "summer.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,32 +14,6 @@
 
 #include <random>
 
-namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// Every file of a folder, by name.
-QMap<QString, QByteArray> folderContents(const QString &path)
-{
-    QMap<QString, QByteArray> files;
-    const QDir dir(path);
-    for (const QString &name : dir.entryList(QDir::Files))
-        files.insert(name, readFile(dir.filePath(name)));
-    return files;
-}
-
-} // namespace
 
 class TestPipeline : public QObject
 {
@@ -85,7 +60,7 @@ void TestPipeline::threadCountDoesNotChangeTheResult()
             xml += "<col code=\"" + QByteArray::number(c) + "\">" + text + "</col>";
         }
         xml += "</row></section></sections></report>";
-        writeFile(in.filePath(QStringLiteral("r%1.xml").arg(f, 3, 10, QLatin1Char('0'))), xml);
+        QVERIFY(tu::writeFile(in.filePath(QStringLiteral("r%1.xml").arg(f, 3, 10, QLatin1Char('0'))), xml));
     }
 
     QTemporaryDir out;
@@ -106,7 +81,7 @@ void TestPipeline::threadCountDoesNotChangeTheResult()
             for (quint32 c = 0; c < 3; ++c)
                 QCOMPARE(cols.value(c), expected[std::size_t(3 * g) + c]); // bit for bit
         }
-        const QMap<QString, QByteArray> files = folderContents(dir);
+        const QMap<QString, QByteArray> files = tu::folderContents(dir);
         QCOMPARE(files.size(), 2);
         if (first.isEmpty())
             first = files;
@@ -132,11 +107,11 @@ void TestPipeline::largeFileArrivesWhole()
         flat += "</section>";
     }
     flat += "</sections></report>";
-    writeFile(in.filePath(QStringLiteral("a.xml")), flat);
+    QVERIFY(tu::writeFile(in.filePath(QStringLiteral("a.xml")), flat));
     // the same again, behind a section that repeats section 3 around everything
-    writeFile(in.filePath(QStringLiteral("b.xml")),
+    QVERIFY(tu::writeFile(in.filePath(QStringLiteral("b.xml")),
               QByteArray(flat).replace("<sections>", "<sections><section code=\"3\">")
-                  .replace("</sections>", "</section></sections>"));
+                  .replace("</sections>", "</section></sections>")));
 
     Summer summer;
     QVERIFY(summer.readReports(in.path()));
@@ -192,7 +167,7 @@ void TestPipeline::largeFileInPartsAddsAsWhole()
     xml += "</section></sections></report>";
     QTemporaryDir in;
     QVERIFY(in.isValid());
-    writeFile(in.filePath(QStringLiteral("a.xml")), xml);
+    QVERIFY(tu::writeFile(in.filePath(QStringLiteral("a.xml")), xml));
 
     // The whole file at once, on this thread.
     ReportReader reader;
@@ -230,10 +205,10 @@ void TestPipeline::firstFailingFileInListOrderDecides()
     QByteArray large = "<report code=\"1\"><section code=\"1\">";
     for (int r = 0; r < 100000; ++r)
         large += "<row code=\"" + QByteArray::number(r) + "\"><col code=\"1\">1</col></row>";
-    writeFile(in.filePath(QStringLiteral("a.xml")), large + "</section></report>");
-    writeFile(in.filePath(QStringLiteral("b.xml")), large + "</section>"); // cut off
+    QVERIFY(tu::writeFile(in.filePath(QStringLiteral("a.xml")), large + "</section></report>"));
+    QVERIFY(tu::writeFile(in.filePath(QStringLiteral("b.xml")), large + "</section>")); // cut off
     for (int f = 0; f < 20; ++f)
-        writeFile(in.filePath(QStringLiteral("c%1.xml").arg(f)), "<other/>");
+        QVERIFY(tu::writeFile(in.filePath(QStringLiteral("c%1.xml").arg(f)), "<other/>"));
 
     for (int threads : {1, 4}) {
         Summer summer;
@@ -249,9 +224,9 @@ void TestPipeline::lastTitleValueReadWins()
     QTemporaryDir in;
     QVERIFY(in.isValid());
     for (int f = 0; f < 30; ++f) {
-        writeFile(in.filePath(QStringLiteral("%1.xml").arg(f, 2, 10, QLatin1Char('0'))),
+        QVERIFY(tu::writeFile(in.filePath(QStringLiteral("%1.xml").arg(f, 2, 10, QLatin1Char('0'))),
                   "<report><title><item name=\"who\" value=\"" + QByteArray::number(f)
-                      + "\"/><item name=\"f" + QByteArray::number(f) + "\" value=\"x\"/></title></report>");
+                      + "\"/><item name=\"f" + QByteArray::number(f) + "\" value=\"x\"/></title></report>"));
     }
     Summer summer;
     summer.setReaderThreads(4);
@@ -276,12 +251,12 @@ void TestPipeline::writingStopsAtFirstFailingGroup()
     QTemporaryDir in, out;
     QVERIFY(in.isValid() && out.isValid());
     for (int g = 0; g < 12; ++g) {
-        writeFile(in.filePath(QStringLiteral("%1.xml").arg(g)),
+        QVERIFY(tu::writeFile(in.filePath(QStringLiteral("%1.xml").arg(g)),
                   "<report code=\"G" + QByteArray::number(g + 10) + "\" year=\"1\" period=\"1\">"
-                  "<section code=\"1\"><row code=\"1\"><col code=\"1\">1</col></row></section></report>");
+                  "<section code=\"1\"><row code=\"1\"><col code=\"1\">1</col></row></section></report>"));
     }
     QVERIFY(QDir(out.path()).mkdir(QStringLiteral("G15_1_1.xml"))); // the 6th group cannot be written
-    writeFile(out.filePath(QStringLiteral("G20_1_1.xml")), "older");
+    QVERIFY(tu::writeFile(out.filePath(QStringLiteral("G20_1_1.xml")), "older"));
 
     Summer summer;
     summer.setReaderThreads(threads);
@@ -291,8 +266,8 @@ void TestPipeline::writingStopsAtFirstFailingGroup()
     QCOMPARE(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
              QStringList({"G10_1_1.xml", "G11_1_1.xml", "G12_1_1.xml", "G13_1_1.xml", "G14_1_1.xml",
                           "G15_1_1.xml", "G20_1_1.xml"}));
-    QCOMPARE(readFile(out.filePath(QStringLiteral("G20_1_1.xml"))), QByteArray("older"));
-    QVERIFY(readFile(out.filePath(QStringLiteral("G14_1_1.xml"))).startsWith("<report code=\"G14\""));
+    QCOMPARE(tu::readFile(out.filePath(QStringLiteral("G20_1_1.xml"))), QByteArray("older"));
+    QVERIFY(tu::readFile(out.filePath(QStringLiteral("G14_1_1.xml"))).startsWith("<report code=\"G14\""));
 }
 
 void TestPipeline::stopLeavesOnlyWholeFiles_data()
@@ -326,9 +301,9 @@ void TestPipeline::stopLeavesOnlyWholeFiles()
     QTemporaryDir in, out;
     QVERIFY(in.isValid() && out.isValid());
     for (int g = 0; g < 12; ++g) {
-        writeFile(in.filePath(QStringLiteral("%1.xml").arg(g + 10)),
+        QVERIFY(tu::writeFile(in.filePath(QStringLiteral("%1.xml").arg(g + 10)),
                   "<report code=\"G" + QByteArray::number(g + 10) + "\" year=\"1\" period=\"1\">"
-                  "<section code=\"1\"><row code=\"1\"><col code=\"1\">1</col></row></section></report>");
+                  "<section code=\"1\"><row code=\"1\"><col code=\"1\">1</col></row></section></report>"));
     }
     const QString summed = out.filePath(QStringLiteral("summed"));
 
@@ -373,7 +348,7 @@ void TestPipeline::stopLeavesOnlyWholeFiles()
     }
     QCOMPARE(QDir(summed).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), expected);
     for (const QString &name : std::as_const(expected))
-        QVERIFY(readFile(QDir(summed).filePath(name)).endsWith("</report>\n"));
+        QVERIFY(tu::readFile(QDir(summed).filePath(name)).endsWith("</report>\n"));
 }
 
 void TestPipeline::singleByteEncodingsReadLikeUtf8_data()
@@ -403,13 +378,13 @@ void TestPipeline::singleByteEncodingsReadLikeUtf8()
 
     QTemporaryDir utf8, single;
     QVERIFY(utf8.isValid() && single.isValid());
-    writeFile(utf8.filePath(QStringLiteral("a.xml")), text.toUtf8());
+    QVERIFY(tu::writeFile(utf8.filePath(QStringLiteral("a.xml")), text.toUtf8()));
     QStringEncoder encoder(encoding.constData());
     QVERIFY(encoder.isValid());
     const QByteArray bytes = declaration + QByteArray(encoder.encode(text));
     QVERIFY(!encoder.hasError());
     QVERIFY(bytes.size() > 2 * 1024 * 1024);
-    writeFile(single.filePath(QStringLiteral("a.xml")), bytes);
+    QVERIFY(tu::writeFile(single.filePath(QStringLiteral("a.xml")), bytes));
 
     Summer fromUtf8, fromSingle;
     QVERIFY(fromUtf8.readReports(utf8.path()));

@@ -72,7 +72,7 @@ class TestReading : public QObject
     Q_OBJECT
 
 private:
-    QString m_startDir;
+    QString startDir;
 
     // Reads a folder holding only the given document, named a.xml unless told.
     bool readOne(Summer &summer, const QByteArray &document,
@@ -85,8 +85,8 @@ private:
     }
 
 private slots:
-    void initTestCase() { m_startDir = QDir::currentPath(); }
-    void cleanup() { QDir::setCurrent(m_startDir); }
+    void initTestCase() { startDir = QDir::currentPath(); }
+    void cleanup() { QDir::setCurrent(startDir); }
 
     // ---- The folder ----------------------------------------------------------------
 

@@ -86,21 +86,21 @@ class TestWriting : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir m_work;
-    int m_case = 0;
+    QTemporaryDir work;
+    int caseNumber = 0;
 
     // A fresh input folder with the given files, read into summer. Returns the folder.
     QString readInputs(Summer &summer, const Files &files)
     {
-        const QString in = m_work.filePath(QStringLiteral("in%1").arg(++m_case));
+        const QString in = work.filePath(QStringLiteral("in%1").arg(++caseNumber));
         if (!QDir().mkpath(in) || !writeInputs(in, files) || !summer.readReports(in))
             return QString();
         return in;
     }
-    QString freshOutput() { return m_work.filePath(QStringLiteral("out%1").arg(++m_case)); }
+    QString freshOutput() { return work.filePath(QStringLiteral("out%1").arg(++caseNumber)); }
 
 private slots:
-    void initTestCase() { QVERIFY(m_work.isValid()); }
+    void initTestCase() { QVERIFY(work.isValid()); }
 
     // ---- Exact bytes ----------------------------------------------------------------
 

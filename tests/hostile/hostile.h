@@ -6,6 +6,8 @@
 // the expected bytes of a summed report, and a picture of a folder tree to show
 // that a run wrote nothing where it must not.
 
+#include "testfiles.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QDir>
@@ -87,7 +89,7 @@ public:
     // argv[0] is looked up in PATH when it has no slash.
     bool start(const QStringList &argv)
     {
-        m_timer.start();
+        clock.start();
         int outPipe[2], errPipe[2];
         if (pipe2(outPipe, O_CLOEXEC) != 0)
             return false;
@@ -106,8 +108,8 @@ public:
             raw.push_back(a.data());
         raw.push_back(nullptr);
 
-        m_pid = fork();
-        if (m_pid == 0) {
+        childPid = fork();
+        if (childPid == 0) {
             setpgid(0, 0);
             const int devNull = ::open("/dev/null", O_RDONLY);
             dup2(devNull, 0);
@@ -119,19 +121,19 @@ public:
         }
         ::close(outPipe[1]);
         ::close(errPipe[1]);
-        if (m_pid < 0) {
+        if (childPid < 0) {
             ::close(outPipe[0]);
             ::close(errPipe[0]);
             return false;
         }
-        setpgid(m_pid, m_pid); // no race with the child's own call
-        m_fds[0] = outPipe[0];
-        m_fds[1] = errPipe[0];
+        setpgid(childPid, childPid); // no race with the child's own call
+        pipes[0] = outPipe[0];
+        pipes[1] = errPipe[0];
         return true;
     }
 
     // Sends sig to the child's whole process group.
-    void sendSignal(int sig) { ::kill(-m_pid, sig); }
+    void sendSignal(int sig) { ::kill(-childPid, sig); }
 
     Result wait(int timeoutMs)
     {
@@ -144,8 +146,8 @@ public:
             pollfd fds[2];
             int n = 0;
             for (int i = 0; i < 2; ++i) {
-                if (m_fds[i] >= 0)
-                    fds[n++] = {m_fds[i], POLLIN, 0};
+                if (pipes[i] >= 0)
+                    fds[n++] = {pipes[i], POLLIN, 0};
             }
             if (n > 0)
                 poll(fds, nfds_t(n), 20);
@@ -153,20 +155,20 @@ public:
                 usleep(20000);
             for (int i = 0; i < 2; ++i)
                 drain(i, sinks[i], false);
-            exited = wait4(m_pid, &status, WNOHANG, &usage) == m_pid;
-            if (!exited && m_timer.elapsed() > timeoutMs) {
-                kill(-m_pid, SIGKILL);
-                exited = wait4(m_pid, &status, 0, &usage) == m_pid;
+            exited = wait4(childPid, &status, WNOHANG, &usage) == childPid;
+            if (!exited && clock.elapsed() > timeoutMs) {
+                kill(-childPid, SIGKILL);
+                exited = wait4(childPid, &status, 0, &usage) == childPid;
                 r.timedOut = true;
             }
         }
-        kill(-m_pid, SIGKILL); // anything the child left behind
+        kill(-childPid, SIGKILL); // anything the child left behind
         for (int i = 0; i < 2; ++i) {
             drain(i, sinks[i], true);
-            ::close(m_fds[i]);
-            m_fds[i] = -1;
+            ::close(pipes[i]);
+            pipes[i] = -1;
         }
-        r.elapsedMs = m_timer.elapsed();
+        r.elapsedMs = clock.elapsed();
         if (WIFEXITED(status))
             r.exitCode = WEXITSTATUS(status);
         else if (WIFSIGNALED(status))
@@ -179,18 +181,18 @@ private:
     // Reads what is there; at the end, until the pipe is closed or empty.
     void drain(int i, QByteArray *sink, bool final)
     {
-        if (m_fds[i] < 0)
+        if (pipes[i] < 0)
             return;
         char buf[65536];
         for (;;) {
-            pollfd p{m_fds[i], POLLIN, 0};
+            pollfd p{pipes[i], POLLIN, 0};
             if (poll(&p, 1, 0) <= 0)
                 return;
-            const ssize_t got = ::read(m_fds[i], buf, sizeof buf);
+            const ssize_t got = ::read(pipes[i], buf, sizeof buf);
             if (got <= 0) {
                 if (!final && got == 0) {
-                    ::close(m_fds[i]);
-                    m_fds[i] = -1;
+                    ::close(pipes[i]);
+                    pipes[i] = -1;
                 }
                 return;
             }
@@ -198,9 +200,9 @@ private:
         }
     }
 
-    pid_t m_pid = -1;
-    int m_fds[2] = {-1, -1};
-    QElapsedTimer m_timer;
+    pid_t childPid = -1;
+    int pipes[2] = {-1, -1};
+    QElapsedTimer clock;
 };
 
 // Runs svodar-cli with args, behind an optional wrapper command (prlimit,
@@ -256,13 +258,13 @@ class Writer
 {
 public:
     explicit Writer(const QString &path)
-        : m_file(path)
+        : file(path)
     {
-        m_ok = m_file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        good = file.open(QIODevice::WriteOnly | QIODevice::Truncate);
     }
     Writer &operator<<(const QByteArray &bytes)
     {
-        m_ok = m_ok && m_file.write(bytes) == bytes.size();
+        good = good && file.write(bytes) == bytes.size();
         return *this;
     }
     // piece written count times, in blocks of about 1 MiB
@@ -273,35 +275,23 @@ public:
         const qint64 perBlock = std::max<qint64>(1, MiB / std::max<qint64>(1, piece.size()));
         const QByteArray block = piece.repeated(qsizetype(std::min(perBlock, count)));
         const qint64 blockCount = std::min(perBlock, count);
-        for (; count >= blockCount && m_ok; count -= blockCount)
+        for (; count >= blockCount && good; count -= blockCount)
             *this << block;
         return *this << piece.repeated(qsizetype(count));
     }
     bool close()
     {
-        m_file.close();
-        return m_ok && m_file.error() == QFileDevice::NoError;
+        file.close();
+        return good && file.error() == QFileDevice::NoError;
     }
 
 private:
-    QFile m_file;
-    bool m_ok = false;
+    QFile file;
+    bool good = false;
 };
 
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    Writer w(path);
-    w << bytes;
-    return w.close();
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<cannot open ") + path.toUtf8() + ">";
-    return f.readAll();
-}
+using tu::readFile;
+using tu::writeFile;
 
 // The start of a report of group code_year_period, up to its sections.
 inline QByteArray head(const QByteArray &code = "F", const QByteArray &extra = {})
@@ -440,12 +430,8 @@ inline QMap<QString, QString> snapshot(const QString &root, const QStringList &s
     return out;
 }
 
-// The names in a folder, hidden ones included, sorted.
-inline QStringList entries(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                               QDir::Name);
-}
+
+using tu::entries;
 
 // Where the cases make their folders: memory-backed when the machine has it, as
 // the inputs run to hundreds of megabytes and tens of thousands of files.

@@ -11,10 +11,10 @@ class TestHostileLoad : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_root{scratch()};
-    QString m_in = m_root.filePath(QStringLiteral("in"));
-    QMap<QString, QString> m_inputs; // snapshot of m_in
-    Files m_expected;
+    QTemporaryDir root{scratch()};
+    QString inputFolder = root.filePath(QStringLiteral("in"));
+    QMap<QString, QString> inputsBefore; // snapshot of inputFolder
+    Files expected;
 
 private slots:
     // Report i adds i % 7 to cell 1/1/1 of a group of its own when i is a
@@ -22,20 +22,20 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(QFileInfo(cliPath()).isExecutable(), qPrintable(cliPath()));
-        QVERIFY(m_root.isValid() && QDir().mkpath(m_in));
+        QVERIFY(root.isValid() && QDir().mkpath(inputFolder));
         QMap<QByteArray, qint64> totals;
         for (int i = 0; i < 20000; ++i) {
             const QByteArray code = i % 200 == 0 ? "D" + QByteArray::number(i) : "S" + QByteArray::number(i % 10);
-            QVERIFY(writeFile(m_in + QStringLiteral("/r%1.xml").arg(i), report(code, cell(1, 1, 1, QByteArray::number(i % 7)))));
+            QVERIFY(writeFile(inputFolder + QStringLiteral("/r%1.xml").arg(i), report(code, cell(1, 1, 1, QByteArray::number(i % 7)))));
             totals[code] += i % 7;
         }
         for (auto t = totals.cbegin(); t != totals.cend(); ++t) {
             Summed s;
             s.code = t.key();
-            m_expected.insert(one(s.add(1, 1, 1, QByteArray::number(t.value()))));
+            expected.insert(one(s.add(1, 1, 1, QByteArray::number(t.value()))));
         }
-        QCOMPARE(m_expected.size(), 110);
-        m_inputs = snapshot(m_in);
+        QCOMPARE(expected.size(), 110);
+        inputsBefore = snapshot(inputFolder);
     }
 
     void manyReports_data()
@@ -48,13 +48,13 @@ private slots:
     {
         QFETCH(QStringList, wrapper);
         QTemporaryDir out{scratch()};
-        const Result r = runCli({m_in, out.path()}, wrapper);
+        const Result r = runCli({inputFolder, out.path()}, wrapper);
         qInfo("peak RSS %lld MiB, %lld ms", r.peakRss / MiB, r.elapsedMs);
         HOSTILE_COMPARE_RUN(r, 0, successText(), QString());
-        QCOMPARE(entries(out.path()), QStringList(m_expected.keys()));
-        for (auto e = m_expected.cbegin(); e != m_expected.cend(); ++e)
+        QCOMPARE(entries(out.path()), QStringList(expected.keys()));
+        for (auto e = expected.cbegin(); e != expected.cend(); ++e)
             QVERIFY2(readFile(out.filePath(e.key())) == e.value(), qPrintable(e.key()));
-        QCOMPARE(snapshot(m_in), m_inputs);
+        QCOMPARE(snapshot(inputFolder), inputsBefore);
     }
 };
 

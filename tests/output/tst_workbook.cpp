@@ -2,7 +2,7 @@
 // types compared with the run's record and with the summed files, the sheet
 // names, the same bytes from the same run, and the failures.
 
-#include "../engine/testutil.h"
+#include "testutil.h"
 #include "summer.h"
 #include "workbook.h"
 

@@ -4,7 +4,7 @@
 // Starts the real program. Nothing can close its window from outside on the
 // offscreen platform, so this only checks that it comes up and stays in its
 // event loop instead of failing or returning at once.
-class tst_app : public QObject
+class TestApp : public QObject
 {
     Q_OBJECT
 
@@ -12,7 +12,7 @@ private slots:
     void startsAndWaitsForTheUser();
 };
 
-void tst_app::startsAndWaitsForTheUser()
+void TestApp::startsAndWaitsForTheUser()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -37,5 +37,5 @@ void tst_app::startsAndWaitsForTheUser()
     QVERIFY(second.waitForFinished());
 }
 
-QTEST_GUILESS_MAIN(tst_app)
+QTEST_GUILESS_MAIN(TestApp)
 #include "tst_app.moc"

@@ -1,24 +1,33 @@
 #include "mainform.h"
 #include "summer.h"
+#include "summingrun.h"
+#include "testfiles.h"
 #include "warningsbox.h"
 #include "workbook.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QStyle>
+#include <QStyleHints>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+#include <QUrl>
 
 #include <functional>
 
@@ -128,7 +137,6 @@ QString clean(const QString &path)
 // branch with the given okpo code, if any.
 bool writeReport(const QString &path, const QByteArray &value, const QByteArray &okpo = QByteArray())
 {
-    QFile file(path);
     const QByteArray okpoItem = okpo.isEmpty() ? QByteArray() : "<item name=\"okpo\" value=\"" + okpo + "\"/>";
     const QByteArray xml =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -136,7 +144,7 @@ bool writeReport(const QString &path, const QByteArray &value, const QByteArray 
         "<title><item name=\"a\" value=\"1\"/>" + okpoItem + "</title>"
         "<sections><section code=\"1\"><row code=\"1\"><col code=\"1\">"
         + value + "</col></row></section></sections></report>\n";
-    return file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size();
+    return tu::writeFile(path, xml);
 }
 
 // An input folder: a.xml (5) and b.xml (7) from the given branches, and
@@ -169,9 +177,48 @@ void click(const mainForm &form, const char *button)
     QTest::mouseClick(child<QPushButton>(form, QString::fromLatin1(button)), Qt::LeftButton);
 }
 
+// The window at rest: no run going, nothing of one left on it.
+bool idle(const mainForm &form)
+{
+    return child<QPushButton>(form, "startButton")->text() == QStringLiteral("Старт!")
+        && !form.findChild<QProgressBar *>(QStringLiteral("progressBar"));
+}
+
+// Each run of the window's Summer waits this long at each of its steps (the
+// folder listed, each file read, each summed report written), so that a test
+// can look at the window and act while the run goes on.
+auto slowRuns(int stepMs)
+{
+    SummingRun::setEngineSetup([stepMs](Summer &summer) { summer.setStepHook([stepMs] { QThread::msleep(stepMs); }); });
+    return qScopeGuard([] { SummingRun::setEngineSetup({}); });
+}
+
+// count reports of form 0601012, each of its own year and so of its own
+// summed report 0601012_<2001 + i>_3.xml.
+bool writeGroups(const QString &in, int count)
+{
+    bool ok = QDir().mkpath(in);
+    for (int i = 0; i < count && ok; ++i) {
+        ok = tu::writeFile(in + QStringLiteral("/r%1.xml").arg(i, 2, 10, QLatin1Char('0')),
+                           "<report code=\"0601012\" year=\"" + QByteArray::number(2001 + i)
+                               + "\" period=\"3\"><section code=\"1\"><row code=\"1\"><col code=\"1\">1</col>"
+                                 "</row></section></report>\n");
+    }
+    return ok;
+}
+
+QWidget *button(const QDialog *dialog, const QString &text)
+{
+    for (QAbstractButton *b : dialog->findChildren<QAbstractButton *>()) {
+        if (b->text() == text)
+            return b;
+    }
+    return nullptr;
+}
+
 } // namespace
 
-class tst_mainForm : public QObject
+class TestMainForm : public QObject
 {
     Q_OBJECT
 
@@ -195,11 +242,21 @@ private slots:
     void warningsBoxSaves();
     void runFails_data();
     void runFails();
+    void ownOutputWarns();
+
+    void windowDuringRun_data();
+    void windowDuringRun();
+    void stopEndsTheRun_data();
+    void stopEndsTheRun();
+    void closeDuringRun_data();
+    void closeDuringRun();
+    void dropPutsFolder_data();
+    void dropPutsFolder();
 
     void closingTheWindowEndsTheProgram();
 };
 
-void tst_mainForm::window()
+void TestMainForm::window()
 {
     mainForm form;
     QCOMPARE(form.objectName(), QStringLiteral("mainForm"));
@@ -210,7 +267,7 @@ void tst_mainForm::window()
     QCOMPARE(form.centralWidget()->metaObject()->className(), "QWidget");
 }
 
-void tst_mainForm::widgets_data()
+void TestMainForm::widgets_data()
 {
     QTest::addColumn<QString>("className");
     QTest::addColumn<QRect>("geometry");
@@ -232,7 +289,7 @@ void tst_mainForm::widgets_data()
     QTest::newRow("okpoEdit") << "QLineEdit" << QRect(10, 20, 211, 20) << "" << "";
 }
 
-void tst_mainForm::widgets()
+void TestMainForm::widgets()
 {
     QFETCH(QString, className);
     QFETCH(QRect, geometry);
@@ -250,7 +307,7 @@ void tst_mainForm::widgets()
     QVERIFY(!widget->isHidden());
 }
 
-void tst_mainForm::creationOrder()
+void TestMainForm::creationOrder()
 {
     mainForm form;
     // A parent lists its children in the order they were created.
@@ -267,7 +324,7 @@ void tst_mainForm::creationOrder()
     QCOMPARE(created, expected);
 }
 
-void tst_mainForm::widgetsKeepPlaceWhenWindowResizes()
+void TestMainForm::widgetsKeepPlaceWhenWindowResizes()
 {
     mainForm form;
     form.show();
@@ -287,7 +344,7 @@ void tst_mainForm::widgetsKeepPlaceWhenWindowResizes()
     }
 }
 
-void tst_mainForm::tabOrder()
+void TestMainForm::tabOrder()
 {
     mainForm form;
     form.show();
@@ -309,7 +366,7 @@ void tst_mainForm::tabOrder()
     QCOMPARE(walked, expected);
 }
 
-void tst_mainForm::aboutLineFitsAndToggles()
+void TestMainForm::aboutLineFitsAndToggles()
 {
     mainForm form;
     auto *about = child<QLabel>(form, "aboutLabel");
@@ -334,7 +391,7 @@ void tst_mainForm::aboutLineFitsAndToggles()
     }
 }
 
-void tst_mainForm::browseFillsOnlyItsField_data()
+void TestMainForm::browseFillsOnlyItsField_data()
 {
     QTest::addColumn<QString>("button");
     QTest::addColumn<QString>("field");
@@ -344,7 +401,7 @@ void tst_mainForm::browseFillsOnlyItsField_data()
     QTest::newRow("output") << "outputBrowseButton" << "outputPathEdit" << "inputPathEdit";
 }
 
-void tst_mainForm::browseFillsOnlyItsField()
+void TestMainForm::browseFillsOnlyItsField()
 {
     QFETCH(QString, button);
     QFETCH(QString, field);
@@ -379,7 +436,7 @@ void tst_mainForm::browseFillsOnlyItsField()
     QCOMPARE(edit(form, "okpoEdit")->text(), QStringLiteral("123"));
 }
 
-void tst_mainForm::browseCancelledKeepsTypedText()
+void TestMainForm::browseCancelledKeepsTypedText()
 {
     mainForm form;
     const QString typed = QStringLiteral("  no/such folder ");
@@ -393,7 +450,7 @@ void tst_mainForm::browseCancelledKeepsTypedText()
     QVERIFY(edit(form, "outputPathEdit")->text().isEmpty());
 }
 
-void tst_mainForm::browseIgnoresOtherSenders()
+void TestMainForm::browseIgnoresOtherSenders()
 {
     mainForm form;
     DialogAnswerer answerer;
@@ -411,7 +468,7 @@ void tst_mainForm::browseIgnoresOtherSenders()
     QVERIFY(edit(form, "outputPathEdit")->text().isEmpty());
 }
 
-void tst_mainForm::runSucceeds_data()
+void TestMainForm::runSucceeds_data()
 {
     QTest::addColumn<QString>("okpo");
     QTest::addColumn<QByteArray>("branchA"); // the okpo items of a.xml and b.xml
@@ -440,7 +497,7 @@ void tst_mainForm::runSucceeds_data()
                                   << "Предупреждений: 10\n" + many.mid(1, 10).join('\n');
 }
 
-void tst_mainForm::runSucceeds()
+void TestMainForm::runSucceeds()
 {
     QFETCH(QString, okpo);
     QFETCH(QByteArray, branchA);
@@ -476,6 +533,7 @@ void tst_mainForm::runSucceeds()
             return false;
         };
         click(form, "startButton");
+        QTRY_VERIFY(answerer.seen.size() == 1 && idle(form));
 
         QCOMPARE(answerer.seen.size(), 1);
         const DialogAnswerer::Seen &box = answerer.seen.first();
@@ -517,36 +575,52 @@ void tst_mainForm::runSucceeds()
     QCOMPARE(edit(form, "outputPathEdit")->text(), out);
 }
 
-void tst_mainForm::warningsBoxSaves_data()
+void TestMainForm::warningsBoxSaves_data()
 {
     QTest::addColumn<bool>("fileDialog"); // the real one, which the answerer cancels
     QTest::addColumn<QString>("answer");  // else the chosen name, below the temporary folder
     QTest::addColumn<bool>("mustFail");
+    QTest::addColumn<bool>("closeWhileSaving"); // the box is closed right after the save began
+    QTest::addColumn<bool>("refused"); // a report's name: nothing is written
 
-    QTest::newRow("file dialog cancelled") << true << "" << false;
-    QTest::newRow("folder missing") << false << "missing/сводка.xlsx" << true;
-    QTest::newRow("output folder") << false << "out/сводка.xlsx" << false;
+    QTest::newRow("file dialog cancelled") << true << "" << false << false << false;
+    QTest::newRow("folder missing") << false << "missing/сводка.xlsx" << true << false << false;
+    QTest::newRow("output folder") << false << "out/сводка.xlsx" << false << false << false;
+    QTest::newRow("closed while saving") << false << "out/сводка.xlsx" << false << true << false;
+    // Never over a report, read or summed: *.xml in either folder is refused.
+    QTest::newRow("an input report") << false << "in/a.xml" << true << false << true;
+    QTest::newRow("a summed report") << false << "out/0601012_2014_3.xml" << true << false << true;
+    QTest::newRow("upper-case .XML") << false << "in/NEW.XML" << true << false << true;
+    QTest::newRow("through a link to the input folder") << false << "link/b.xml" << true << false << true;
+    QTest::newRow("a .csv in the input folder") << false << "in/сводка.csv" << false << false << false;
 }
 
-void tst_mainForm::warningsBoxSaves()
+void TestMainForm::warningsBoxSaves()
 {
     QFETCH(bool, fileDialog);
     QFETCH(QString, answer);
     QFETCH(bool, mustFail);
+    QFETCH(bool, closeWhileSaving);
+    QFETCH(bool, refused);
 
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
     const QString in = tmp.filePath("in");
     const QString out = tmp.filePath("out");
     QVERIFY(writeRun(in, "02145678", "02145678", 1));
+    QVERIFY(QFile::link(in, tmp.filePath("link")));
     const QString okpo = QStringLiteral("12345678");
     const QString path = answer.isEmpty() ? QString() : tmp.filePath(answer);
+    const QByteArray before = QFileInfo::exists(path) ? tu::readFile(path) : QByteArray();
 
     // What the workbook does with this run and name, whatever its state: the
     // window must show exactly that.
     QString expectedError;
     qint64 expectedSize = -1;
-    if (!path.isEmpty()) {
+    if (refused) {
+        expectedError = "Нельзя записать " + path
+            + ": файлы *.xml в папке с отчетами и в папке для сводных отчетов — это отчеты";
+    } else if (!path.isEmpty()) {
         Summer summer;
         QVERIFY(summer.readReports(in));
         QDir().mkpath(out);
@@ -572,11 +646,13 @@ void tst_mainForm::warningsBoxSaves()
     edit(form, "inputPathEdit")->setText(in);
     edit(form, "outputPathEdit")->setText(out);
 
-    // Save once, then look at the box again before closing it.
+    // Save once, then look at the box again before closing it; or close it
+    // at once, while the workbook is being written.
     DialogAnswerer answerer;
     bool saving = true;
     bool stillOpen = false;
     QString saved;
+    QString captionWhileSaving;
     answerer.act = [&](QDialog *dialog) {
         auto *save = dialog->findChild<QPushButton *>("saveButton");
         if (!save)
@@ -584,16 +660,37 @@ void tst_mainForm::warningsBoxSaves()
         if (saving) {
             saving = false;
             // Queued: the save's own dialogs must meet the answerer's next ticks.
-            QMetaObject::invokeMethod(save, &QPushButton::click, Qt::QueuedConnection);
+            QTimer::singleShot(0, save, [&, save, dialog] {
+                save->click();
+                // The workbook is written on its own thread: the click is back
+                // at once, the button says so until the workbook is in place.
+                captionWhileSaving = save->text() + (save->isEnabled() ? " (enabled)" : " (disabled)");
+                if (closeWhileSaving) {
+                    dialog->reject();
+                    stillOpen = dialog->isVisible();
+                }
+            });
             return true;
         }
+        if (!save->isEnabled())
+            return true; // still saving
         stillOpen = dialog->isVisible();
         const auto *label = dialog->findChild<QLabel *>("savedLabel");
         saved = label->isVisible() ? label->text() : QString();
         return false;
     };
     click(form, "startButton");
+    QTRY_VERIFY(idle(form));
     QVERIFY(stillOpen);
+    // A refused name starts no writing at all.
+    QCOMPARE(captionWhileSaving, path.isEmpty() || refused ? QStringLiteral("Сохранить сводку… (enabled)")
+                                                           : QStringLiteral("Сохранение… (disabled)"));
+    if (closeWhileSaving) {
+        // The box closed itself once the workbook was in place.
+        QVERIFY(answerer.seen.isEmpty());
+        QCOMPARE(QFileInfo(path).size(), expectedSize);
+        return;
+    }
 
     QWidget *box = answerer.seen.last().dialog;
     QCOMPARE(answerer.seen.last().title, QStringLiteral("Есть предупреждения"));
@@ -608,7 +705,13 @@ void tst_mainForm::warningsBoxSaves()
     }
     if (path.isEmpty() || !expectedError.isEmpty()) {
         QVERIFY(saved.isEmpty());
-        QVERIFY(path.isEmpty() || !QFileInfo::exists(path));
+        if (refused) {
+            // The report is as it was: no workbook (a zip) took its place.
+            QVERIFY(!QFileInfo::exists(path) || !tu::readFile(path).startsWith("PK"));
+            QVERIFY(before.isEmpty() || tu::readFile(path) == before);
+        } else {
+            QVERIFY(path.isEmpty() || !QFileInfo::exists(path));
+        }
     }
     if (!expectedError.isEmpty()) {
         const DialogAnswerer::Seen &error = answerer.seen.first();
@@ -620,14 +723,12 @@ void tst_mainForm::warningsBoxSaves()
     }
     if (expectedSize >= 0) {
         QCOMPARE(saved, "Сводка сохранена: " + QDir::toNativeSeparators(path));
-        QFile written(path);
-        QVERIFY(written.open(QIODevice::ReadOnly));
-        QCOMPARE(written.size(), expectedSize);
-        QVERIFY(written.read(4) == QByteArray("PK\x03\x04")); // a zip, as every .xlsx
+        QCOMPARE(QFileInfo(path).size(), expectedSize);
+        QVERIFY(tu::readFile(path).startsWith("PK\x03\x04")); // a zip, as every .xlsx
     }
 }
 
-void tst_mainForm::runFails_data()
+void TestMainForm::runFails_data()
 {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("output");
@@ -640,7 +741,7 @@ void tst_mainForm::runFails_data()
                                          << "Не получается открыть файл для записи";
 }
 
-void tst_mainForm::runFails()
+void TestMainForm::runFails()
 {
     QFETCH(QString, input);
     QFETCH(QString, output);
@@ -659,6 +760,7 @@ void tst_mainForm::runFails()
 
     DialogAnswerer answerer;
     click(form, "startButton");
+    QTRY_VERIFY(answerer.seen.size() == 1 && idle(form));
 
     QCOMPARE(answerer.seen.size(), 1);
     const DialogAnswerer::Seen &box = answerer.seen.first();
@@ -671,7 +773,286 @@ void tst_mainForm::runFails()
     QVERIFY(!QFileInfo::exists(tmp.filePath(output)));
 }
 
-void tst_mainForm::closingTheWindowEndsTheProgram()
+void TestMainForm::ownOutputWarns()
+{
+    // Summed into the folder of the reports, twice: the first run says where
+    // its output went, the second that it read that output back.
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString in = tmp.filePath("in");
+    QVERIFY(writeRun(in, "02145678", "02145691", 0));
+    mainForm form;
+    edit(form, "okpoEdit")->setText("12345678");
+    edit(form, "inputPathEdit")->setText(in);
+    edit(form, "outputPathEdit")->setText(in);
+
+    const QString into = QStringLiteral("Предупреждение: сводные отчеты записаны в папку с отчетами; "
+                                        "при следующем запуске они будут просуммированы вместе с отчетами");
+    const QString readBack = QStringLiteral("Предупреждение: файл 0601012_2014_3.xml похож на сводный отчет "
+                                            "прошлого запуска (имя сводного отчета, ОКПО головной организации "
+                                            "12345678): его числа учтены еще раз");
+    for (const QStringList &warnings : {QStringList{into}, QStringList{readBack, into}}) {
+        DialogAnswerer answerer;
+        click(form, "startButton");
+        QTRY_VERIFY(answerer.seen.size() == 1 && idle(form));
+        QCOMPARE(answerer.seen.first().title, QStringLiteral("Есть предупреждения"));
+        QCOMPARE(answerer.seen.first().detailedText, warnings.join('\n'));
+    }
+}
+
+void TestMainForm::windowDuringRun_data()
+{
+    QTest::addColumn<bool>("aboutShown"); // the authorship line before the run
+
+    QTest::newRow("authorship hidden") << false;
+    QTest::newRow("authorship shown") << true;
+}
+
+void TestMainForm::windowDuringRun()
+{
+    QFETCH(bool, aboutShown);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QVERIFY(writeGroups(tmp.filePath("in"), 6));
+    const auto restore = slowRuns(40);
+
+    mainForm form;
+    edit(form, "okpoEdit")->setText("12345678");
+    edit(form, "inputPathEdit")->setText(tmp.filePath("in"));
+    edit(form, "outputPathEdit")->setText(tmp.filePath("out"));
+    if (aboutShown)
+        click(form, "aboutButton");
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QList<QWidget *> locked = {edit(form, "okpoEdit"), edit(form, "inputPathEdit"),
+                                     edit(form, "outputPathEdit"), child(form, "inputBrowseButton"),
+                                     child(form, "outputBrowseButton"), child(form, "aboutButton")};
+    auto *start = child<QPushButton>(form, "startButton");
+
+    DialogAnswerer answerer;
+    click(form, "startButton");
+
+    // Right away: the fields locked, the button a stop button in its place,
+    // the bar where the authorship line was.
+    for (QWidget *widget : locked)
+        QVERIFY2(!widget->isEnabled(), qPrintable(widget->objectName()));
+    QVERIFY(start->isEnabled());
+    QCOMPARE(start->text(), QStringLiteral("Остановить"));
+    QCOMPARE(start->geometry(), QRect(14, 130, 291, 23));
+    auto *bar = form.findChild<QProgressBar *>("progressBar");
+    QVERIFY(bar);
+    QCOMPARE(bar->parentWidget(), form.centralWidget());
+    QCOMPARE(bar->geometry(), QRect(10, 160, 295, 16));
+    QVERIFY(bar->isVisible());
+    QVERIFY(child(form, "aboutLabel")->isHidden());
+
+    // Then what it reads, then what it writes, counted.
+    const QRegularExpression reading("^Чтение: ([0-6]) из 6 файлов$");
+    const QRegularExpression writing("^Запись: ([0-6]) из 6 сводных отчетов$");
+    QTRY_VERIFY(reading.match(bar->text()).hasMatch());
+    QCOMPARE(bar->value(), reading.match(bar->text()).captured(1).toInt());
+    QTRY_VERIFY(writing.match(bar->text()).hasMatch());
+    QVERIFY(bar->maximum() == 6 && bar->value() <= 6);
+
+    // After the run the window is as it was before it.
+    QTRY_VERIFY_WITH_TIMEOUT(answerer.seen.size() == 1 && idle(form), 10000);
+    QCOMPARE(answerer.seen.first().title, QStringLiteral("Всё хорошо"));
+    for (QWidget *widget : locked)
+        QVERIFY(widget->isEnabled());
+    QCOMPARE(edit(form, "okpoEdit")->text(), QStringLiteral("12345678"));
+    QCOMPARE(edit(form, "inputPathEdit")->text(), tmp.filePath("in"));
+    QCOMPARE(child(form, "aboutLabel")->isVisible(), aboutShown);
+    QStringList children;
+    for (QObject *object : form.centralWidget()->children())
+        children << object->objectName();
+    QCOMPARE(children.size(), 11); // nothing left behind
+    QCOMPARE(QDir(tmp.filePath("out")).entryList(QDir::Files).size(), 6);
+}
+
+void TestMainForm::stopEndsTheRun_data()
+{
+    QTest::addColumn<QString>("when"); // the bar's text that the stop waits for
+    QTest::addColumn<bool>("stopped");
+
+    QTest::newRow("while reading") << "^Чтение: [3-9] из 12 файлов$" << true;
+    QTest::newRow("while writing") << "^Запись: [2-9] из 12 сводных отчетов$" << true;
+    // A double click on "Старт!" starts the run and does not stop it.
+    QTest::newRow("double click on start") << "" << false;
+}
+
+void TestMainForm::stopEndsTheRun()
+{
+    QFETCH(QString, when);
+    QFETCH(bool, stopped);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QVERIFY(writeGroups(tmp.filePath("in"), 12));
+    const QString out = tmp.filePath("out");
+    const auto restore = slowRuns(60);
+
+    mainForm form;
+    edit(form, "inputPathEdit")->setText(tmp.filePath("in"));
+    edit(form, "outputPathEdit")->setText(out);
+    DialogAnswerer answerer;
+    QElapsedTimer sinceStart;
+    click(form, "startButton");
+    sinceStart.start();
+    auto *bar = form.findChild<QProgressBar *>("progressBar");
+    QVERIFY(bar);
+    if (when.isEmpty()) {
+        QTest::qWait(30);
+        click(form, "startButton");
+    } else {
+        QTRY_VERIFY(QRegularExpression(when).match(bar->text()).hasMatch()
+                    && sinceStart.elapsed() > QGuiApplication::styleHints()->mouseDoubleClickInterval());
+        click(form, "startButton");
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(answerer.seen.size() == 1 && idle(form), 10000);
+
+    const DialogAnswerer::Seen &box = answerer.seen.first();
+    QCOMPARE(box.parent, form.centralWidget());
+    const QStringList written = QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    if (!stopped) {
+        QCOMPARE(box.title, QStringLiteral("Всё хорошо"));
+        QCOMPARE(written.size(), 12);
+        return;
+    }
+    QCOMPARE(box.title, QStringLiteral("Остановлено"));
+    QCOMPARE(box.icon, QMessageBox::Information);
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    if (when.startsWith("^Чтение")) {
+        QCOMPARE(box.text, QStringLiteral("Суммирование остановлено, сводные отчеты не записаны"));
+        QVERIFY(written.isEmpty());
+        return;
+    }
+    // The reports in place are the first ones, each whole; nothing else is there.
+    const QRegularExpression text("^Суммирование остановлено, записано (\\d+) из 12 сводных отчетов$");
+    const QRegularExpressionMatch match = text.match(box.text);
+    QVERIFY2(match.hasMatch(), qPrintable(box.text));
+    const int n = match.captured(1).toInt();
+    QVERIFY(n >= 2 && n < 12);
+    QStringList expected;
+    for (int i = 0; i < n; ++i)
+        expected << QStringLiteral("0601012_%1_3.xml").arg(2001 + i);
+    QCOMPARE(written, expected);
+    for (const QString &name : expected)
+        QVERIFY(tu::readFile(QDir(out).filePath(name)).endsWith("</report>\n"));
+}
+
+void TestMainForm::closeDuringRun_data()
+{
+    QTest::addColumn<QString>("answer");
+
+    QTest::newRow("stop and close") << "Остановить";
+    QTest::newRow("go on") << "Продолжить";
+}
+
+void TestMainForm::closeDuringRun()
+{
+    QFETCH(QString, answer);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QVERIFY(writeGroups(tmp.filePath("in"), 12));
+    const QString out = tmp.filePath("out");
+    const auto restore = slowRuns(40);
+
+    mainForm form;
+    edit(form, "inputPathEdit")->setText(tmp.filePath("in"));
+    edit(form, "outputPathEdit")->setText(out);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+
+    DialogAnswerer answerer;
+    QStringList question; // title, text and buttons of the close question
+    answerer.act = [&](QDialog *dialog) {
+        if (dialog->windowTitle() != QStringLiteral("Идет суммирование"))
+            return false;
+        auto *box = qobject_cast<QMessageBox *>(dialog);
+        question = QStringList{box->windowTitle(), box->text()};
+        for (QAbstractButton *b : box->buttons())
+            question << b->text();
+        static_cast<QAbstractButton *>(button(dialog, answer))->click();
+        return true;
+    };
+    click(form, "startButton");
+    QTimer::singleShot(200, &form, &QWidget::close);
+
+    if (answer == QStringLiteral("Остановить")) {
+        // The program ends as closing it does, once the run has stopped.
+        QTimer::singleShot(10000, [] { QApplication::exit(1); });
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(!form.isVisible());
+        QVERIFY(answerer.seen.isEmpty()); // no outcome box
+        // Only whole reports, if any.
+        for (const QString &name : QDir(out).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)) {
+            QVERIFY2(name.endsWith(".xml"), qPrintable(name));
+            QVERIFY(tu::readFile(QDir(out).filePath(name)).endsWith("</report>\n"));
+        }
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(answerer.seen.size() == 1 && idle(form), 10000);
+        QCOMPARE(answerer.seen.first().title, QStringLiteral("Всё хорошо"));
+        QVERIFY(form.isVisible());
+        QCOMPARE(QDir(out).entryList(QDir::Files).size(), 12);
+    }
+    QCOMPARE(question, QStringList({"Идет суммирование", "Остановить суммирование и закрыть программу?",
+                                    "Остановить", "Продолжить"}));
+}
+
+void TestMainForm::dropPutsFolder_data()
+{
+    QTest::addColumn<QString>("target"); // the widget dropped on
+    QTest::addColumn<QString>("field");  // the field it fills
+    QTest::addColumn<QString>("dropped"); // below the temporary folder; "text:" or "url:" for others
+    QTest::addColumn<QString>("expected"); // below the temporary folder; empty: refused
+
+    QTest::newRow("folder on the input field") << "inputPathEdit" << "inputPathEdit" << "reports" << "reports";
+    QTest::newRow("folder on the output field") << "outputPathEdit" << "outputPathEdit" << "reports" << "reports";
+    QTest::newRow("folder on the input button") << "inputBrowseButton" << "inputPathEdit" << "reports" << "reports";
+    QTest::newRow("file on the output button") << "outputBrowseButton" << "outputPathEdit" << "reports/a.xml"
+                                              << "reports";
+    QTest::newRow("file on the input field") << "inputPathEdit" << "inputPathEdit" << "reports/a.xml" << "reports";
+    QTest::newRow("missing folder") << "inputPathEdit" << "inputPathEdit" << "gone" << "";
+    QTest::newRow("text") << "inputPathEdit" << "inputPathEdit" << "text:/tmp" << "";
+    QTest::newRow("web address") << "outputBrowseButton" << "outputPathEdit" << "url:https://example.org/" << "";
+}
+
+void TestMainForm::dropPutsFolder()
+{
+    QFETCH(QString, target);
+    QFETCH(QString, field);
+    QFETCH(QString, dropped);
+    QFETCH(QString, expected);
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    QVERIFY(writeRun(tmp.filePath("reports"), "", "", 0));
+
+    mainForm form;
+    edit(form, "inputPathEdit")->setText("typed");
+    edit(form, "outputPathEdit")->setText("typed");
+    QMimeData mime;
+    if (dropped.startsWith("text:"))
+        mime.setText(dropped.mid(5));
+    else if (dropped.startsWith("url:"))
+        mime.setUrls({QUrl(dropped.mid(4))});
+    else
+        mime.setUrls({QUrl::fromLocalFile(tmp.filePath(dropped))});
+
+    QWidget *on = child(form, target);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &enter);
+    QCOMPARE(enter.isAccepted(), !expected.isEmpty());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(on, &drop);
+    QCOMPARE(drop.isAccepted(), !expected.isEmpty());
+
+    // The folder with the system's separators, in that field and no other.
+    const QString other = field == "inputPathEdit" ? "outputPathEdit" : "inputPathEdit";
+    QCOMPARE(edit(form, qPrintable(field))->text(),
+             expected.isEmpty() ? QStringLiteral("typed") : QDir::toNativeSeparators(tmp.filePath(expected)));
+    QCOMPARE(edit(form, qPrintable(other))->text(), QStringLiteral("typed"));
+}
+
+void TestMainForm::closingTheWindowEndsTheProgram()
 {
     // As the program runs it: the event loop ends with 0 once the window is closed.
     mainForm form;
@@ -682,5 +1063,5 @@ void tst_mainForm::closingTheWindowEndsTheProgram()
     QVERIFY(!form.isVisible());
 }
 
-QTEST_MAIN(tst_mainForm)
+QTEST_MAIN(TestMainForm)
 #include "tst_mainform.moc"

@@ -30,8 +30,9 @@ JOBS=$(nproc)
 
 PACKAGES="g++-mingw-w64-x86-64-posix mingw-w64-tools qt6-base-dev qt6-base-dev-tools
           cmake ninja-build dpkg-dev"
-# The static zlib for libxlsxwriter; the MSI and the icon.
-PACKAGES="$PACKAGES libz-mingw-w64-dev wixl msitools librsvg2-bin icoutils"
+# The static zlib for libxlsxwriter; the MSI and the icon; Qt's own texts in
+# Russian (architecture-independent, the same Qt version as the one built here).
+PACKAGES="$PACKAGES libz-mingw-w64-dev wixl msitools librsvg2-bin icoutils qt6-translations-l10n"
 # The tests under Wine (smoke.sh reads the programs' version resource with pefile).
 PACKAGES="$PACKAGES $WINE_PACKAGES python3-pefile"
 
@@ -240,13 +241,17 @@ make_zip() {
     STAGE=$WIN_BUILD_DIR/stage/$name
     say "Packing dist/$name.zip"
     rm -rf "$WIN_BUILD_DIR/stage"
-    mkdir -p "$STAGE/platforms" "$STAGE/styles" "$STAGE/licenses" "$ROOT/dist"
+    mkdir -p "$STAGE/platforms" "$STAGE/styles" "$STAGE/translations" "$STAGE/licenses" "$ROOT/dist"
 
     # qt_standard_project_setup() puts Windows programs next to their DLLs.
     cp "$WIN_BUILD_DIR/svodar.exe" "$WIN_BUILD_DIR/svodar-cli.exe" "$STAGE/"
     for dll in Qt6Core Qt6Gui Qt6Widgets; do cp "$QT_PREFIX/bin/$dll.dll" "$STAGE/"; done
     cp "$QT_PREFIX/plugins/platforms/qwindows.dll" "$STAGE/platforms/"
     cp "$QT_PREFIX/plugins/styles/qwindowsvistastyle.dll" "$STAGE/styles/"
+    # Both programs look for Qt's Russian texts in translations/ beside them.
+    qm=/usr/share/qt6/translations/qtbase_ru.qm
+    [ -f "$qm" ] || die "$qm is missing (Debian: qt6-translations-l10n)"
+    cp "$qm" "$STAGE/translations/"
     cp "$EXPAT_PREFIX"/bin/libexpat*.dll "$STAGE/"
     runtime=
     for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
@@ -275,6 +280,9 @@ Debian source package qt6-base, version $(source_version qt6-base):
     apt-get source qt6-base=$(source_version qt6-base)
 (on a Debian machine with deb-src entries), or from pool/main/q/qt6-base/
 on any Debian mirror.
+translations/qtbase_ru.qm, Qt's own texts in Russian, comes unchanged from
+the Debian package qt6-translations-l10n, version $(dpkg-query -W -f='${Version}' qt6-translations-l10n)
+(source package qt6-translations), under the same licences.
 Svodar's tools/windows/build.sh in its repository shows how they were built.
 SOURCE
     copy_licence "$(source_dir expat)/expat/COPYING" expat-COPYING.txt

@@ -76,7 +76,7 @@ APP=$(find "$APP_PARENT" -mindepth 1 -maxdepth 1 -type d | head -n 1)
 has_files() {
     for f in svodar.exe svodar-cli.exe Qt6Core.dll Qt6Gui.dll Qt6Widgets.dll libexpat-1.dll \
              libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll platforms/qwindows.dll \
-             styles/qwindowsvistastyle.dll ПРОЧТИ.txt LICENSE.txt licenses/Qt-LGPL-3.0.txt \
+             styles/qwindowsvistastyle.dll translations/qtbase_ru.qm ПРОЧТИ.txt LICENSE.txt licenses/Qt-LGPL-3.0.txt \
              licenses/Qt-SOURCE.txt licenses/expat-COPYING.txt \
              licenses/MinGW-GCC-runtime-copyright.txt licenses/MinGW-w64-runtime-copyright.txt; do
         [ -s "$APP/$f" ] || { echo "missing: $f"; return 1; }
@@ -170,6 +170,14 @@ cli_help_redirected() {
     [ "$RC" -eq 0 ] && grep -q "Код ОКПО головной организации\.$(printf '\r')\$" "$WORK/out" && [ ! -s "$WORK/err" ]
 }
 check "svodar-cli.exe --help into a pipe is UTF-8 with CR LF, exit 0" cli_help_redirected
+
+# Qt's own words of the help come from translations/qtbase_ru.qm beside it.
+cli_help_russian() {
+    wine_run "$WORK/out" "$WORK/err" "$CLI" --help
+    [ "$RC" -eq 0 ] && grep -q "^Использование:" "$WORK/out" && grep -q "^Параметры:" "$WORK/out" &&
+        ! grep -Eq "Usage:|Options:|Arguments:|Displays" "$WORK/out"
+}
+check "svodar-cli.exe --help has Qt's own headings in Russian, no \"Usage:\"" cli_help_russian
 
 # On a terminal Wine gives the program a console (with code page 866 here);
 # the Russian text must come out readable all the same.
@@ -276,28 +284,46 @@ gui_sums() {
     svodar_fill 12345678 "$(winpath "$IN")" "$(winpath "$GUI_OUT")" || return 1
     sleep 0.5
     xdotool mousemove --window "$WID" 159 141 click 1
-    box=$(timeout 60 xdotool search --sync --onlyvisible --name '^Всё хорошо$' 2>/dev/null | head -n 1 || true)
-    if [ -z "$box" ]; then
-        echo "no message box \"Всё хорошо\" 60 s after \"Старт!\""
-        windows_shown
-        return 1
-    fi
-    # Close the box with Enter; a key that comes before the box has the focus
-    # is lost, so try again until it is gone.
-    for _ in $(seq 30); do
-        xdotool mousemove --window "$box" 10 10 click 1 key Return 2>/dev/null || true
-        sleep 1
-        timeout 10 xdotool search --onlyvisible --name '^Всё хорошо$' > /dev/null 2>&1 || break
-    done
-    if timeout 10 xdotool search --onlyvisible --name '^Всё хорошо$' > /dev/null 2>&1; then
-        echo "the box \"Всё хорошо\" is still open after 30 times Enter"
-        windows_shown
-        return 1
-    fi
+    svodar_box "Всё хорошо" || return 1
     same_as_linux "$GUI_OUT" "$WORK/linux-summed"
 }
 check "svodar.exe: the three fields filled, \"Старт!\" shows \"Всё хорошо\" and writes the Linux build's reports" gui_sums
 [ ! -s "$WORK/retries" ] || sed 's/^/       (retried) /' "$WORK/retries"
+
+# A folder that takes a while: the sample reports, each under many names
+# (hard links, no disk).
+BIG="$DATA/Отчёты за год"
+STOP_OUT="$DATA/Сводные за год"
+"$PY" - "$ROOT/examples/reports" "$BIG" <<'EOF'
+import os, sys
+source, folder = sys.argv[1], sys.argv[2]
+os.makedirs(folder, exist_ok=True)
+for i in range(3000):
+    for name in sorted(os.listdir(source)):
+        if name.endswith(".xml"):
+            os.link(os.path.join(source, name), os.path.join(folder, "%04d_%s" % (i, name)))
+EOF
+gui_stops() {
+    [ -n "$WID" ] || { echo "no window"; return 1; }
+    type_into 115 70 "$(winpath "$BIG")" || return 1
+    type_into 115 110 "$(winpath "$STOP_OUT")" || return 1
+    sleep 0.5
+    xdotool mousemove --window "$WID" 159 141 click 1
+    # The button now reads "Остановить": pressed while the run goes on, it
+    # stops the run.
+    sleep 2
+    xdotool mousemove --window "$WID" 159 141 click 1
+    svodar_box "Остановлено" || return 1
+    # Nothing, or only whole summed reports.
+    for f in "$STOP_OUT"/* "$STOP_OUT"/.[!.]*; do
+        [ -e "$f" ] || continue
+        case "$f" in
+        *.xml) tail -c 12 "$f" | grep -q '</report>' || { echo "not whole: $f"; return 1; } ;;
+        *) echo "left behind: $f"; return 1 ;;
+        esac
+    done
+}
+check "svodar.exe: \"Остановить\" during a run of 21,000 reports shows \"Остановлено\" and leaves only whole files" gui_stops
 
 check "svodar.exe ends with exit 0 when its window is closed" svodar_close
 finish

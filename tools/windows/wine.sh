@@ -17,6 +17,7 @@
 #   svodar_start APP          starts APP/svodar.exe (GUI_PID; its output in $WORK/gui.log)
 #   svodar_window             waits for its window (WID)
 #   svodar_fill OKPO IN OUT   fills its three fields
+#   svodar_box TITLE          waits up to 60 s for its box TITLE and closes it
 #   svodar_close              closes the window and checks the exit status
 #
 # WORK, a scratch folder of the caller's, must be set before wine_setup.
@@ -142,6 +143,25 @@ svodar_fill() {
     type_into 115 30 "$1" || return 1
     type_into 115 70 "$2" || return 1
     type_into 115 110 "$3" || return 1
+}
+
+svodar_box() {
+    wine_box=$(timeout 60 xdotool search --sync --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
+    if [ -z "$wine_box" ]; then
+        echo "no box \"$1\" after 60 s"
+        windows_shown
+        return 1
+    fi
+    # Close the box with Enter; a key that comes before the box has the focus
+    # is lost, so try again until it is gone.
+    for _ in $(seq 30); do
+        xdotool mousemove --window "$wine_box" 10 10 click 1 key Return 2>/dev/null || true
+        sleep 1
+        timeout 10 xdotool search --onlyvisible --name "^$1\$" > /dev/null 2>&1 || return 0
+    done
+    echo "the box \"$1\" is still open after 30 times Enter"
+    windows_shown
+    return 1
 }
 
 svodar_close() {

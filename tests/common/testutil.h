@@ -1,34 +1,18 @@
 #ifndef SVODAR_TESTUTIL_H
 #define SVODAR_TESTUTIL_H
 
-// Small helpers shared by the engine tests: writing fixture files, wrapping cells in
-// report markup and printing the store in a form that QCOMPARE can show.
+// Small helpers shared by the test suites that look at the engine: wrapping
+// cells in report markup and printing the store in a form that QCOMPARE can
+// show; and, from testfiles.h, writing and reading files.
 
 #include "summer.h"
+#include "testfiles.h"
 
 #include <QByteArray>
-#include <QDir>
-#include <QFile>
 #include <QString>
 #include <QStringList>
 
 namespace tu {
-
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return f.write(bytes) == bytes.size();
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray("<cannot open ") + path.toUtf8() + ">";
-    return f.readAll();
-}
 
 // One cell wrapped in section and row markup.
 inline QByteArray cell(const QByteArray &section, const QByteArray &row, const QByteArray &col,
@@ -100,13 +84,6 @@ inline QStringList titleDump(const TitleItems &items)
     for (auto i = items.cbegin(); i != items.cend(); ++i)
         out << i.key() + '=' + i.value();
     return out;
-}
-
-// Sorted list of the entries of a folder (files and folders, hidden ones included).
-inline QStringList entries(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                               QDir::Name);
 }
 
 } // namespace tu
