@@ -78,7 +78,8 @@ declare -A EXPECT_BYTES=([F]=340000000 [W]=34000000 [U]=34000000 [B]=200000000 [
 declare -A EXPECT_GROUPS=([F]=20 [W]=20 [U]=20 [B]=1 [M]=20)
 declare -A XMLWF_OPTS=([F]="" [W]="-e ISO-8859-1" [U]="" [B]="" [M]="")
 M_COPIES=10
-GEN_SUM=$(md5sum <"$ROOT/bench/genreports.cpp" | cut -d' ' -f1)
+# A corpus is made again when any source of the generator changes.
+GEN_SUM=$(cat "$ROOT"/bench/genreports.h "$ROOT"/bench/gen*.cpp | md5sum | cut -d' ' -f1)
 
 mkdir -p "$WORK"
 generate() {
