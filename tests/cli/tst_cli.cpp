@@ -351,12 +351,7 @@ private slots:
 
         const QString base = fresh();
         QVERIFY(QDir().mkpath(base + "/in"));
-        for (qsizetype i = 0; i < files.size(); i += 3) {
-            QVERIFY(tu::writeFile(base + "/in/" + files[i],
-                                  tu::report("code=\"F\" year=\"1\" period=\"1\"",
-                                             "<item name=\"okpo\" value=\"" + files[i + 1] + "\"/>"
-                                                 + tu::cell("1", "1", "1", files[i + 2]))));
-        }
+        QVERIFY(tu::writeOkpoReports(base + "/in", files));
         Result r;
         for (int run = 1; run <= runs; ++run) {
             r = runCli((run == runs ? options : QStringList()) + QStringList{"--okpo", "1", "in", output}, base);

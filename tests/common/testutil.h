@@ -9,6 +9,7 @@
 #include "testfiles.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 #include <QStringList>
 
@@ -32,6 +33,20 @@ inline QByteArray report(const QByteArray &attrs, const QByteArray &body)
 inline QByteArray plainReport(const QByteArray &body)
 {
     return report("code=\"F\" year=\"2014\" period=\"1\"", body);
+}
+
+// Reports of group F|1|1 written into folder, from triples: the file's name,
+// its okpo title item and the value of its one cell.
+inline bool writeOkpoReports(const QString &folder, const QByteArrayList &triples)
+{
+    bool ok = true;
+    for (qsizetype i = 0; ok && i + 2 < triples.size(); i += 3) {
+        ok = writeFile(folder + '/' + QString::fromUtf8(triples[i]),
+                       report("code=\"F\" year=\"1\" period=\"1\"",
+                              "<item name=\"okpo\" value=\"" + triples[i + 1] + "\"/>"
+                                  + cell("1", "1", "1", triples[i + 2])));
+    }
+    return ok;
 }
 
 inline QString number(double v)

@@ -271,12 +271,7 @@ private slots:
         QFETCH(QByteArrayList, files);
         QFETCH(QList<int>, marked);
         const QString in = fresh();
-        for (qsizetype i = 0; i < files.size(); i += 3) {
-            QVERIFY(tu::writeFile(in + "/" + files[i],
-                                  tu::report("code=\"F\" year=\"1\" period=\"1\"",
-                                             "<item name=\"okpo\" value=\"" + files[i + 1] + "\"/>"
-                                                 + tu::cell("1", "1", "1", files[i + 2]))));
-        }
+        QVERIFY(tu::writeOkpoReports(in, files));
         Summer summer;
         summer.setOutput(in + "/out", QStringLiteral("1"));
         QVERIFY(summer.readReports(in));

@@ -193,10 +193,12 @@ auto slowRuns(int stepMs)
     return qScopeGuard([] { SummingRun::setEngineSetup({}); });
 }
 
-// count reports of form 0601012, each of its own year and so of its own
-// summed report 0601012_<2001 + i>_3.xml.
-bool writeGroups(const QString &in, int count)
+// count reports of form 0601012 in tmp/in, each of its own year and so of its
+// own summed report 0601012_<2001 + i>_3.xml, and the window aimed at them,
+// its summed reports to go into tmp/out.
+bool aimAtGroups(mainForm &form, const QTemporaryDir &tmp, int count)
 {
+    const QString in = tmp.filePath(QStringLiteral("in"));
     bool ok = QDir().mkpath(in);
     for (int i = 0; i < count && ok; ++i) {
         ok = tu::writeFile(in + QStringLiteral("/r%1.xml").arg(i, 2, 10, QLatin1Char('0')),
@@ -204,6 +206,8 @@ bool writeGroups(const QString &in, int count)
                                + "\" period=\"3\"><section code=\"1\"><row code=\"1\"><col code=\"1\">1</col>"
                                  "</row></section></report>\n");
     }
+    edit(form, "inputPathEdit")->setText(in);
+    edit(form, "outputPathEdit")->setText(tmp.filePath(QStringLiteral("out")));
     return ok;
 }
 
@@ -813,13 +817,11 @@ void TestMainForm::windowDuringRun()
     QFETCH(bool, aboutShown);
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
-    QVERIFY(writeGroups(tmp.filePath("in"), 6));
     const auto restore = slowRuns(40);
 
     mainForm form;
     edit(form, "okpoEdit")->setText("12345678");
-    edit(form, "inputPathEdit")->setText(tmp.filePath("in"));
-    edit(form, "outputPathEdit")->setText(tmp.filePath("out"));
+    QVERIFY(aimAtGroups(form, tmp, 6));
     if (aboutShown)
         click(form, "aboutButton");
     form.show();
@@ -886,13 +888,11 @@ void TestMainForm::stopEndsTheRun()
     QFETCH(bool, stopped);
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
-    QVERIFY(writeGroups(tmp.filePath("in"), 12));
     const QString out = tmp.filePath("out");
     const auto restore = slowRuns(60);
 
     mainForm form;
-    edit(form, "inputPathEdit")->setText(tmp.filePath("in"));
-    edit(form, "outputPathEdit")->setText(out);
+    QVERIFY(aimAtGroups(form, tmp, 12));
     DialogAnswerer answerer;
     QElapsedTimer sinceStart;
     click(form, "startButton");
@@ -952,13 +952,11 @@ void TestMainForm::closeDuringRun()
     QFETCH(QString, answer);
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
-    QVERIFY(writeGroups(tmp.filePath("in"), 12));
     const QString out = tmp.filePath("out");
     const auto restore = slowRuns(40);
 
     mainForm form;
-    edit(form, "inputPathEdit")->setText(tmp.filePath("in"));
-    edit(form, "outputPathEdit")->setText(out);
+    QVERIFY(aimAtGroups(form, tmp, 12));
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
 
