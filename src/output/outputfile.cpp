@@ -4,7 +4,6 @@
 #include "resolvedpath.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -81,19 +80,7 @@ bool isStandardOutput(const QString &target)
 
 QString identity(const QString &target)
 {
-    if (isStandardOutput(target))
-        return target;
-    const QFileInfo info(target);
-    QString path = info.canonicalFilePath(); // empty for a new name
-    if (path.isEmpty()) {
-        const QString folder = QFileInfo(info.absolutePath()).canonicalFilePath();
-        path = folder.isEmpty() ? info.absoluteFilePath()
-                                : QDir(folder).filePath(info.fileName());
-    }
-#ifdef Q_OS_WIN
-    path = path.toCaseFolded(); // the file system ignores letter case
-#endif
-    return path;
+    return isStandardOutput(target) ? target : resolvedPath(target);
 }
 
 bool save(const QString &target, QIODevice *source)

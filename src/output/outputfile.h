@@ -15,8 +15,9 @@ namespace outputfile {
 
 bool isStandardOutput(const QString &target);
 
-// What target names once links and relative parts are resolved, for telling
-// whether two targets are one file: "-" for standard output.
+// What target names once links and relative parts are resolved (see
+// resolvedPath()), for telling whether two targets are one file: "-" for
+// standard output.
 QString identity(const QString &target);
 
 // Why target may not be written, or an empty text: it names a file named

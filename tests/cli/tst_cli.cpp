@@ -507,6 +507,10 @@ private slots:
         QTest::newRow("okpo without value") << QStringList{"in", "out", "--okpo"} << QString();
         QTest::newRow("one file for two options")
             << QStringList{"--register", "t.csv", "--workbook", "in/../t.csv", "in", "out"} << QString();
+        QTest::newRow("one file for two options, through a link into a folder not made yet")
+            << QStringList{"--register", "link/new/t.csv", "--passed-over", "in/new/t.csv", "in", "out"}
+            << QStringLiteral("Параметры --register и --passed-over указывают на один и тот же файл: "
+                              "in/new/t.csv");
         QTest::newRow("two options on standard output")
             << QStringList{"--passed-over", "-", "--workbook", "-", "in", "out"} << QString();
 
