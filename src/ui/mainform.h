@@ -6,7 +6,6 @@
 
 class QLabel;
 class QLineEdit;
-class QMimeData;
 class QProgressBar;
 class QPushButton;
 class QTimer;

@@ -1,6 +1,6 @@
 #include "summingrun.h"
 
-#include "workerthread.h"
+#include <QThread>
 
 namespace {
 
@@ -25,7 +25,8 @@ SummingRun::~SummingRun()
 {
     // The run uses this object's members: it ends before they go.
     stop();
-    delete thread;
+    if (thread)
+        thread->wait();
 }
 
 void SummingRun::setEngineSetup(const EngineSetup &setup)
@@ -37,7 +38,8 @@ void SummingRun::start()
 {
     if (thread)
         return;
-    thread = new WorkerThread([this] { work(); }, this);
+    thread = QThread::create([this] { work(); });
+    thread->setParent(this);
     // Emitted on the window's thread, once the run's thread has ended.
     connect(thread, &QThread::finished, this, &SummingRun::finished);
     thread->start();

@@ -11,7 +11,7 @@
 #include <functional>
 #include <mutex>
 
-class WorkerThread;
+class QThread;
 
 // One press of "Старт!": reads and writes through a fresh Summer on a thread
 // of its own, so that the window goes on answering, repainting and showing
@@ -75,7 +75,7 @@ private:
     const QString inputPath;
     const QString outputPath;
     const QString okpo;
-    WorkerThread *thread = nullptr;
+    QThread *thread = nullptr;
 
     mutable std::mutex mutex; // guards engine, stopAsked and latest
     Summer *engine = nullptr; // while the run's Summer exists

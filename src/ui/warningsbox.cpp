@@ -1,5 +1,6 @@
 #include "warningsbox.h"
 
+#include "outputfile.h"
 #include "workbook.h"
 
 #include <QAction>
@@ -13,8 +14,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
-#include "workerthread.h"
-#include "outputfile.h"
+#include <QThread>
 
 #include <memory>
 #include <utility>
@@ -126,7 +126,9 @@ WarningsBox::WarningsBox(RunRecord run, const QString &okpo, const QString &inpu
 
 WarningsBox::~WarningsBox()
 {
-    delete saving; // waits for a workbook still being written
+    // A workbook still being written is waited for.
+    if (saving)
+        saving->wait();
 }
 
 void WarningsBox::done(int result)
@@ -177,13 +179,12 @@ void WarningsBox::save()
         QString error;
     };
     const auto result = std::make_shared<Result>();
-    saving = new WorkerThread(
-        [record = run, okpo = okpo, path, result] {
-            Workbook workbook(record, okpo);
-            result->ok = workbook.write(path);
-            result->error = workbook.lastError();
-        },
-        this);
+    saving = QThread::create([record = run, okpo = okpo, path, result] {
+        Workbook workbook(record, okpo);
+        result->ok = workbook.write(path);
+        result->error = workbook.lastError();
+    });
+    saving->setParent(this);
     connect(saving, &QThread::finished, this, [this, path, result] { saved(path, result->ok, result->error); });
     saving->start();
 }

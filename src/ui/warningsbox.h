@@ -10,7 +10,7 @@
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
-class WorkerThread;
+class QThread;
 
 // The box that ends a successful run with warnings. Laid out like the other
 // outcome boxes (a warning icon, the outcome line), then the number of
@@ -58,7 +58,7 @@ private:
     const QString inputFolder;
     const QString outputFolder;
     QPushButton *saveButton = nullptr;
-    WorkerThread *saving = nullptr; // writes the workbook
+    QThread *saving = nullptr; // writes the workbook
     bool closeWhenSaved = false;
     int closeResult = 0;
     QPushButton *detailsButton = nullptr;
