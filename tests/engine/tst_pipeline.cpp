@@ -8,9 +8,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QStringEncoder>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <random>
 
@@ -280,14 +281,19 @@ void TestPipeline::stopLeavesOnlyWholeFiles_data()
     QTest::addColumn<int>("threads");
     QTest::addColumn<int>("filesAdded"); // by a stopped reading
     QTest::addColumn<int>("written");    // by a stopped writing
+    // The first file large enough to come in many parts, more than the
+    // reading queues: its reader waits for room when the stop comes.
+    QTest::addColumn<bool>("largeFirst");
 
-    QTest::newRow("before reading") << false << -1 << 2 << 0 << 0;
-    QTest::newRow("once listed") << false << 0 << 2 << 0 << 0;
-    QTest::newRow("after 3 of 12 files") << false << 3 << 2 << 3 << 0;
-    QTest::newRow("after the last file") << false << 12 << 2 << 12 << 0;
-    QTest::newRow("before writing") << true << -1 << 2 << 12 << 0;
-    QTest::newRow("after 5 of 12 reports, one thread") << true << 5 << 1 << 12 << 5;
-    QTest::newRow("after 5 of 12 reports, four threads") << true << 5 << 4 << 12 << 5;
+    QTest::newRow("before reading") << false << -1 << 2 << 0 << 0 << false;
+    QTest::newRow("once listed") << false << 0 << 2 << 0 << 0 << false;
+    QTest::newRow("after 3 of 12 files") << false << 3 << 2 << 3 << 0 << false;
+    QTest::newRow("after the last file") << false << 12 << 2 << 12 << 0 << false;
+    QTest::newRow("once listed, the first file large") << false << 0 << 2 << 0 << 0 << true;
+    QTest::newRow("after 3 of 12 files, the first large") << false << 3 << 2 << 3 << 0 << true;
+    QTest::newRow("before writing") << true << -1 << 2 << 12 << 0 << false;
+    QTest::newRow("after 5 of 12 reports, one thread") << true << 5 << 1 << 12 << 5 << false;
+    QTest::newRow("after 5 of 12 reports, four threads") << true << 5 << 4 << 12 << 5 << false;
 }
 
 void TestPipeline::stopLeavesOnlyWholeFiles()
@@ -297,13 +303,26 @@ void TestPipeline::stopLeavesOnlyWholeFiles()
     QFETCH(int, threads);
     QFETCH(int, filesAdded);
     QFETCH(int, written);
+    QFETCH(bool, largeFirst);
 
     QTemporaryDir in, out;
     QVERIFY(in.isValid() && out.isValid());
+    QByteArray rows = "<row code=\"1\"><col code=\"1\">1</col></row>";
+    if (largeFirst) {
+        // 500,000 cells: several parts beyond what the reading queues.
+        QByteArray row;
+        for (int c = 1; c <= 10; ++c)
+            row += "<col code=\"" + QByteArray::number(c) + "\">1</col>";
+        rows.clear();
+        for (int r = 1; r <= 50000; ++r)
+            rows += "<row code=\"" + QByteArray::number(r) + "\">" + row + "</row>\n";
+    }
     for (int g = 0; g < 12; ++g) {
         QVERIFY(tu::writeFile(in.filePath(QStringLiteral("%1.xml").arg(g + 10)),
                   "<report code=\"G" + QByteArray::number(g + 10) + "\" year=\"1\" period=\"1\">"
-                  "<section code=\"1\"><row code=\"1\"><col code=\"1\">1</col></row></section></report>"));
+                  "<section code=\"1\">" + rows + "</section></report>"));
+        if (g == 0)
+            rows = "<row code=\"1\"><col code=\"1\">1</col></row>";
     }
     const QString summed = out.filePath(QStringLiteral("summed"));
 
@@ -312,8 +331,11 @@ void TestPipeline::stopLeavesOnlyWholeFiles()
     int step = -1;
     bool writing = false;
     summer.setStepHook([&] {
-        if (writing == whileWriting && ++step == atStep)
+        if (writing == whileWriting && ++step == atStep) {
+            if (largeFirst)
+                QThread::msleep(300); // the large file's reader meanwhile fills the queues and waits
             summer.stop();
+        }
     });
     if (atStep < 0 && !whileWriting)
         summer.stop();
